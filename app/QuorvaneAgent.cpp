@@ -1,0 +1,93 @@
+#include "QuorvaneAgent.h"
+
+#include <Poco/Net/HTTPServer.h>
+#include <Poco/Net/HTTPServerParams.h>
+#include <Poco/Net/Net.h>
+#include <Poco/Net/ServerSocket.h>
+#include <Poco/Net/SocketAddress.h>
+#include <Poco/Thread.h>
+#include <Poco/ThreadPool.h>
+#include <Poco/Timer.h>
+
+#include "UpdateTimerCallback.h"
+#include "WmiSession.h"
+#include "platform/Process.h"
+#include "report/RequestHandlers.h"
+#include "snapshot/SystemSnapshot.h"
+
+namespace quorvane {
+
+namespace {
+
+constexpr Poco::UInt16 kPort = 5782;
+constexpr int kBacklog = 64;
+constexpr long kRefreshPeriodMs = 5000;
+constexpr int kMaxQueued = 10;
+constexpr int kMaxThreads = 2;
+
+// HTTPServer::stop does not wait for requests in progress, yet the snapshot is destroyed at
+// the end of main. Abort the open connections (their sockets are shut down, so a stalled
+// client cannot hold us), then wait until every connection thread has left its handler.
+void stopServerAndWaitForHandlers(Poco::Net::HTTPServer& server) {
+    server.stopAll(true);
+    while (server.currentThreads() > 0) {
+        Poco::Thread::sleep(5);
+    }
+}
+
+// Address reuse as usual for a server, but never port sharing: ServerSocket(port, backlog) also
+// enables SO_REUSEPORT, which would let a second agent bind the same port and silently take
+// half of the connections instead of failing.
+void bindListeningSocket(Poco::Net::ServerSocket& socket) {
+    socket.bind(Poco::Net::SocketAddress(Poco::Net::IPAddress(), kPort), true, false);
+    socket.listen(kBacklog);
+}
+
+}  // namespace
+
+QuorvaneAgent::~QuorvaneAgent() = default;
+
+int QuorvaneAgent::main(const std::vector<std::string>&) {
+    setProcessLocale();
+    if (!initializeCom()) {
+        return 1;
+    }
+
+    WmiSession session;
+    session.open();
+
+    SystemSnapshot snapshot(session);
+    refreshSnapshot(snapshot);
+
+    // Declared before the timer so that it outlives the timer's running period on every way out.
+    UpdateTimerCallback updateTarget;
+    Poco::Timer timer(kRefreshPeriodMs, kRefreshPeriodMs);
+    updateTarget.snapshot = &snapshot;
+    timer.start(
+        Poco::TimerCallback<UpdateTimerCallback>(updateTarget, &UpdateTimerCallback::onTimer));
+
+    Poco::ThreadPool::defaultPool().addCapacity(2);
+
+    // Reference counted from here, so an exception in a later step cannot leak it.
+    Poco::Net::HTTPServerParams::Ptr params = new Poco::Net::HTTPServerParams;
+    params->setMaxQueued(kMaxQueued);
+    params->setMaxThreads(kMaxThreads);
+
+    // Static POCO on Windows does not start the network subsystem by itself; elsewhere a no-op.
+    Poco::Net::initializeNetwork();
+    Poco::Net::ServerSocket socket;
+    bindListeningSocket(socket);
+
+    Poco::Net::HTTPServer server(new MiniRequestHandlerFactory(&snapshot), socket, params);
+    server.start();
+
+    waitForTerminationRequest();
+
+    stopServerAndWaitForHandlers(server);
+    timer.stop();
+    session.close();
+    uninitializeCom();
+    return 0;
+}
+
+}  // namespace quorvane

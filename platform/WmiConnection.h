@@ -1,0 +1,44 @@
+// The WMI-style session operations the probes use. The Windows back end answers them from WMI;
+// the Linux back end from a source of our own with the same classes, properties and value forms.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "snapshot/TextField.h"
+
+namespace quorvane {
+
+// One property value as a Get call delivers it.
+struct WmiValue {
+    enum class Kind { Failed, Null, Text, Integer };
+    Kind kind = Kind::Failed;
+    std::u16string text;       // Kind::Text
+    std::int32_t integer = 0;  // Kind::Integer (a VT_I4)
+};
+
+// One class object; released when destroyed.
+class WmiObject {
+  public:
+    virtual ~WmiObject() = default;
+    virtual WmiValue get(const char16_t* propertyName) = 0;
+};
+
+// An instance enumerator; released when destroyed.
+class WmiEnumerator {
+  public:
+    virtual ~WmiEnumerator() = default;
+    // The next instance, or null at the end, on a time-out or on an error.
+    virtual std::unique_ptr<WmiObject> next() = 0;
+};
+
+class WmiConnection {
+  public:
+    virtual ~WmiConnection() = default;
+    // Null on any result other than success.
+    virtual std::unique_ptr<WmiEnumerator> createInstanceEnum(const char16_t* className) = 0;
+    virtual std::unique_ptr<WmiEnumerator> execQuery(const char16_t* wqlText) = 0;
+};
+
+}  // namespace quorvane

@@ -1,0 +1,23 @@
+// Values computed while a report is made. The platform layer implements them; each returns a
+// value in every case (a fallback text, an empty string or 0) and none throws.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace quorvane {
+
+struct SystemSnapshot;
+
+// Called once each per report, in this order, while snapshotMutex is held. The agent
+// operations may fill the snapshot's cached identity strings.
+std::string agentVersionString(SystemSnapshot& snapshot);
+std::string agentDescription(SystemSnapshot& snapshot);
+std::string agentCopyright(SystemSnapshot& snapshot);
+std::string agentEdition(SystemSnapshot& snapshot);
+std::u16string windowsServicePack();
+std::u16string windowsProductName();
+std::u16string windowsFullName();
+std::uint64_t systemUptimeSeconds();
+
+}  // namespace quorvane

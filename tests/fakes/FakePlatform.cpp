@@ -1,0 +1,115 @@
+#include "FakePlatform.h"
+
+#include <stdexcept>
+
+#include "report/ReportOperations.h"
+#include "snapshot/Probes.h"
+
+namespace quorvane {
+
+namespace fake {
+
+ProbeState& probes() {
+    static ProbeState state;
+    return state;
+}
+
+ReportState& reportValues() {
+    static ReportState state;
+    return state;
+}
+
+void reset() {
+    probes() = ProbeState{};
+    reportValues() = ReportState{};
+}
+
+}  // namespace fake
+
+int queryBios(BiosInfo&, WmiConnection&) {
+    ++fake::probes().biosCalls;
+    return -1;
+}
+
+int queryComputerSystem(ComputerSystemInfo&, WmiConnection&) {
+    ++fake::probes().computerSystemCalls;
+    return -1;
+}
+
+int queryProcessors(std::vector<ProcessorInfo>&, WmiConnection&) {
+    ++fake::probes().processorCalls;
+    return -1;
+}
+
+int queryOperatingSystem(OperatingSystemInfo&, WmiConnection&) {
+    ++fake::probes().operatingSystemCalls;
+    if (fake::probes().duringRefresh) {
+        fake::probes().duringRefresh();
+    }
+    return -1;
+}
+
+int queryLogicalDisks(DiskTable&, WmiConnection&) {
+    ++fake::probes().diskCalls;
+    return -1;
+}
+
+void queryMemoryStatus(MemoryInfo&) {
+    ++fake::probes().memoryCalls;
+}
+
+int queryCpuTimes(WmiConnection&, CpuTimesSample& sample) {
+    auto& state = fake::probes();
+    ++state.cpuTimesCalls;
+    if (state.cpuSamples.empty()) {
+        return -1;
+    }
+    sample = state.cpuSamples.front();
+    state.cpuSamples.pop_front();
+    return 1;
+}
+
+std::string agentVersionString(SystemSnapshot&) {
+    fake::reportValues().calls.push_back("agentVersionString");
+    return fake::reportValues().agentVersion;
+}
+
+std::string agentDescription(SystemSnapshot&) {
+    fake::reportValues().calls.push_back("agentDescription");
+    return fake::reportValues().agentDescription;
+}
+
+std::string agentCopyright(SystemSnapshot&) {
+    fake::reportValues().calls.push_back("agentCopyright");
+    return fake::reportValues().agentCopyright;
+}
+
+std::string agentEdition(SystemSnapshot&) {
+    fake::reportValues().calls.push_back("agentEdition");
+    return fake::reportValues().agentEdition;
+}
+
+std::u16string windowsServicePack() {
+    fake::reportValues().calls.push_back("windowsServicePack");
+    return fake::reportValues().servicePack;
+}
+
+std::u16string windowsProductName() {
+    fake::reportValues().calls.push_back("windowsProductName");
+    return fake::reportValues().productName;
+}
+
+std::u16string windowsFullName() {
+    fake::reportValues().calls.push_back("windowsFullName");
+    return fake::reportValues().fullName;
+}
+
+std::uint64_t systemUptimeSeconds() {
+    fake::reportValues().calls.push_back("systemUptimeSeconds");
+    if (fake::reportValues().throwFromUptime) {
+        throw std::runtime_error("uptime unavailable");
+    }
+    return fake::reportValues().uptime;
+}
+
+}  // namespace quorvane

@@ -1,0 +1,53 @@
+// Link-time stand-ins for the probe and report-time operations, so the refresh cycle and the
+// report can be driven and observed without any platform back end.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "snapshot/SystemSnapshot.h"
+
+namespace quorvane::fake {
+
+struct ProbeState {
+    int biosCalls = 0;
+    int computerSystemCalls = 0;
+    int processorCalls = 0;
+    int operatingSystemCalls = 0;
+    int diskCalls = 0;
+    int memoryCalls = 0;
+    int cpuTimesCalls = 0;
+
+    // Each queryCpuTimes call takes the next sample; with none left it fails and leaves its
+    // destination untouched.
+    std::deque<CpuTimesSample> cpuSamples;
+
+    // Optional hook run inside every queryOperatingSystem call (while the refresh holds the lock).
+    std::function<void()> duringRefresh;
+};
+
+struct ReportState {
+    std::string agentVersion;
+    std::string agentDescription;
+    std::string agentCopyright;
+    std::string agentEdition;
+    std::u16string servicePack;
+    std::u16string productName;
+    std::u16string fullName;
+    std::uint64_t uptime = 0;
+    bool throwFromUptime = false;
+
+    // Names of the operations in the order they were called.
+    std::vector<std::string> calls;
+};
+
+ProbeState& probes();
+ReportState& reportValues();
+
+// Resets both states to their defaults.
+void reset();
+
+}  // namespace quorvane::fake

@@ -1,0 +1,151 @@
+#include <gtest/gtest.h>
+
+#include <Poco/Event.h>
+#include <Poco/Net/HTTPServer.h>
+#include <Poco/Net/HTTPServerParams.h>
+#include <Poco/Net/ServerSocket.h>
+#include <Poco/Net/SocketAddress.h>
+#include <Poco/Thread.h>
+
+#include <memory>
+#include <thread>
+
+#include "fakes/FakePlatform.h"
+#include "fakes/NullConnection.h"
+#include "report/RequestHandlers.h"
+#include "snapshot/SystemSnapshot.h"
+#include "support/RawHttp.h"
+
+namespace quorvane {
+namespace {
+
+const char* const kNotFoundPage =
+    "<html><head><title>Quorvane Agent</title></head><body>NOT FOUND<br /></body></html>";
+
+// The agent's server pieces, assembled on an ephemeral loopback port.
+class EndpointTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        fake::reset();
+        refreshSnapshot(snapshot);
+        Poco::Net::HTTPServerParams::Ptr params = new Poco::Net::HTTPServerParams;
+        params->setMaxQueued(10);
+        params->setMaxThreads(2);
+        socket = Poco::Net::ServerSocket(Poco::Net::SocketAddress("127.0.0.1", 0), 64);
+        server = std::make_unique<Poco::Net::HTTPServer>(new MiniRequestHandlerFactory(&snapshot),
+                                                         socket, params);
+        server->start();
+        port = socket.address().port();
+    }
+
+    void TearDown() override {
+        server->stopAll(true);
+        while (server->currentThreads() > 0) {
+            Poco::Thread::sleep(5);
+        }
+        server.reset();
+    }
+
+    static std::size_t headerCount(const test::RawResponse& response, const std::string& name) {
+        return response.headers.count(name);
+    }
+
+    static std::string header(const test::RawResponse& response, const std::string& name) {
+        const auto it = response.headers.find(name);
+        return it == response.headers.end() ? std::string("<absent>") : it->second;
+    }
+
+    void expectReport(const test::RawResponse& response, const std::string& version) {
+        EXPECT_EQ(response.statusLine, version + " 200 OK");
+        EXPECT_EQ(header(response, "Content-Type"), "text/xml");
+        EXPECT_EQ(header(response, "Pragma"), "no-cache");
+        EXPECT_EQ(header(response, "Connection"), "Close");
+        EXPECT_EQ(headerCount(response, "Content-Length"), 0u);
+        EXPECT_EQ(headerCount(response, "Transfer-Encoding"), 0u);
+        EXPECT_EQ(headerCount(response, "Server"), 0u);
+        EXPECT_EQ(response.body.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<root ", 0), 0u);
+        EXPECT_GE(response.body.size(), 8u);
+        EXPECT_EQ(response.body.substr(response.body.size() - 8), "</root>\n");
+        EXPECT_TRUE(response.closedByServer);
+    }
+
+    void expectNotFound(const test::RawResponse& response) {
+        EXPECT_EQ(response.statusLine, "HTTP/1.1 404 Not Found");
+        EXPECT_EQ(header(response, "Content-Type"), "text/html");
+        EXPECT_EQ(header(response, "Connection"), "Close");
+        EXPECT_EQ(headerCount(response, "Pragma"), 0u);
+        EXPECT_EQ(headerCount(response, "Content-Length"), 0u);
+        EXPECT_EQ(response.body, kNotFoundPage);
+        EXPECT_TRUE(response.closedByServer);
+    }
+
+    fake::NullConnection session;
+    SystemSnapshot snapshot{session};
+    Poco::Net::ServerSocket socket;
+    std::unique_ptr<Poco::Net::HTTPServer> server;
+    Poco::UInt16 port = 0;
+};
+
+TEST_F(EndpointTest, EveryTargetButTheBareWordReceivesTheReport) {
+    expectReport(test::get(port, "/getdata"), "HTTP/1.1");
+    expectReport(test::get(port, "/", "HTTP/1.0"), "HTTP/1.0");
+    expectReport(test::get(port, "/GETDATA"), "HTTP/1.1");
+    expectReport(test::get(port, "/status"), "HTTP/1.1");
+    expectReport(test::get(port, "getdata?x=1"), "HTTP/1.1");
+    expectReport(test::get(port, "http://127.0.0.1/getdata"), "HTTP/1.1");
+}
+
+TEST_F(EndpointTest, TheBareWordGetdataInAnyCaseReceivesTheNotFoundPage) {
+    expectNotFound(test::get(port, "getdata"));
+    expectNotFound(test::get(port, "GetData"));
+    expectNotFound(test::get(port, "GETDATA"));
+}
+
+TEST_F(EndpointTest, MethodBodyAndKeepAliveDoNotChangeTheAnswer) {
+    expectReport(test::exchange(port,
+                                "POST /getdata HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\n"
+                                "Content-Type: text/plain\r\n\r\nhello"),
+                 "HTTP/1.1");
+    const auto keepAlive =
+        test::exchange(port, "GET /getdata HTTP/1.1\r\nHost: x\r\nConnection: keep-alive\r\n\r\n");
+    expectReport(keepAlive, "HTTP/1.1");
+    EXPECT_EQ(keepAlive.raw.find("HTTP/1.1", 1), std::string::npos) << "only one response";
+}
+
+TEST_F(EndpointTest, ReportShowsTheSnapshotItIsGiven) {
+    setTextField(snapshot.computerSystem.name, u"LOOPBACK-HOST");
+    const auto response = test::get(port, "/getdata");
+    EXPECT_NE(response.body.find("<hostname>LOOPBACK-HOST</hostname>"), std::string::npos);
+    EXPECT_NE(response.body.find(" uc=\"1\""), std::string::npos);
+}
+
+TEST_F(EndpointTest, FailureWhileProducingTheReportGivesACleanServerError) {
+    fake::reportValues().throwFromUptime = true;
+    const auto failed = test::get(port, "/getdata");
+    EXPECT_EQ(failed.statusLine, "HTTP/1.1 500 Internal Server Error");
+    EXPECT_EQ(failed.body, "");
+    EXPECT_EQ(header(failed, "Connection"), "Close");
+    EXPECT_TRUE(failed.closedByServer);
+
+    // The lock was given up: the next refresh and report go through.
+    fake::reportValues().throwFromUptime = false;
+    refreshSnapshot(snapshot);
+    expectReport(test::get(port, "/getdata"), "HTTP/1.1");
+}
+
+TEST_F(EndpointTest, ReportRequestedDuringARefreshShowsThatRefresh) {
+    Poco::Event inRefresh;
+    fake::probes().duringRefresh = [&inRefresh] {
+        inRefresh.set();
+        Poco::Thread::sleep(300);
+    };
+    std::thread refresher([this] { refreshSnapshot(snapshot); });
+    inRefresh.wait();
+    const auto response = test::get(port, "/getdata");
+    refresher.join();
+    fake::probes().duringRefresh = nullptr;
+    EXPECT_NE(response.body.find(" uc=\"2\""), std::string::npos) << response.body.substr(0, 300);
+}
+
+}  // namespace
+}  // namespace quorvane
