@@ -1,0 +1,1 @@
+# Data collection tests (probes, session readers, Linux back end).

@@ -1,0 +1,1 @@
+# Naming, identity and uptime tests.
