@@ -1,0 +1,1 @@
+# Load, soak, bad-input, well-formedness and shutdown tests.
