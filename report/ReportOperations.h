@@ -20,4 +20,7 @@ std::u16string windowsProductName();
 std::u16string windowsFullName();
 std::uint64_t systemUptimeSeconds();
 
+// The "type" of the "os" element: "windows" or "linux", after the platform layer built in.
+std::string operatingSystemType();
+
 }  // namespace quorvane

@@ -140,7 +140,7 @@ std::string renderStatusReport(SystemSnapshot& snapshot, std::string (*readClock
     attachUInt32Attribute(root, "uc", snapshot.refreshCount);
 
     XmlElement& os = root.appendChild("os");
-    attachAttribute(os, "type", "windows");
+    attachAttribute(os, "type", operatingSystemType());
     attachFieldAttribute(os, "version", snapshot.operatingSystem.version);
     attachWideAttribute(os, "spversion", windowsServicePack());
     attachWideAttribute(os, "name", windowsProductName());

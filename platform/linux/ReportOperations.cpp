@@ -1,46 +1,58 @@
+// Linux answers to the report-time operations: the same identity cache over the metadata compiled
+// in, the distribution's os-release for the product names, /proc/uptime for the uptime.
 #include "report/ReportOperations.h"
 
-#include "snapshot/SystemSnapshot.h"
+#include "EmbeddedVersionResource.h"
+#include "OsRelease.h"
+#include "ProcUptime.h"
+#include "platform/AgentIdentity.h"
 
 namespace quorvane {
 
-// TEMPORARY placeholders until version naming, the identity cache and the uptime reader land:
-// each returns the fallback value of a failed lookup.
-std::string agentVersionString(SystemSnapshot&) {
-    return "unknown";
+namespace {
+
+VersionResourceReader& agentResource() {
+    static EmbeddedVersionResourceReader reader;
+    return reader;
+}
+
+}  // namespace
+
+std::string agentVersionString(SystemSnapshot& snapshot) {
+    return agentVersionString(snapshot, agentResource());
 }
 
 std::string agentDescription(SystemSnapshot& snapshot) {
-    if (snapshot.cachedAgentDescription.empty()) {
-        snapshot.cachedAgentDescription = "(unknown)";
-        snapshot.cachedAgentCopyright = "(unknown)";
-    }
-    return snapshot.cachedAgentDescription;
+    return agentDescription(snapshot, agentResource());
 }
 
 std::string agentCopyright(SystemSnapshot& snapshot) {
-    if (snapshot.cachedAgentCopyright.empty()) {
-        snapshot.cachedAgentDescription = "(unknown)";
-        snapshot.cachedAgentCopyright = "(unknown)";
-    }
-    return snapshot.cachedAgentCopyright;
+    return agentCopyright(snapshot, agentResource());
 }
 
 std::string agentEdition(SystemSnapshot& snapshot) {
-    return snapshot.cachedAgentEdition;
+    return agentEdition(snapshot, agentResource());
 }
 
+// Linux has no service packs.
 std::u16string windowsServicePack() {
     return std::u16string();
 }
+
 std::u16string windowsProductName() {
-    return u"Unknown";
+    return OsReleaseReader().productName();
 }
+
 std::u16string windowsFullName() {
-    return u"Unknown";
+    return OsReleaseReader().fullName();
 }
+
 std::uint64_t systemUptimeSeconds() {
-    return 0;
+    return ProcUptimeReader().seconds();
+}
+
+std::string operatingSystemType() {
+    return "linux";
 }
 
 }  // namespace quorvane

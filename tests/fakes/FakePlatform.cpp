@@ -112,4 +112,8 @@ std::uint64_t systemUptimeSeconds() {
     return fake::reportValues().uptime;
 }
 
+std::string operatingSystemType() {
+    return fake::reportValues().operatingSystemType;
+}
+
 }  // namespace quorvane

@@ -39,6 +39,8 @@ struct ReportState {
     std::u16string fullName;
     std::uint64_t uptime = 0;
     bool throwFromUptime = false;
+    // Not recorded in `calls`.
+    std::string operatingSystemType = "windows";
 
     // Names of the operations in the order they were called.
     std::vector<std::string> calls;

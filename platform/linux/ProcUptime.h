@@ -1,0 +1,24 @@
+// Linux stand-in for the performance-data uptime: the first field of /proc/uptime.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace quorvane {
+
+// Whole seconds of an uptime text ("12345.67 23456.78"); 0 when it does not start with a number
+// or the number does not fit in 64 bits.
+std::uint64_t parseProcUptime(const std::string& text);
+
+class ProcUptimeReader {
+  public:
+    explicit ProcUptimeReader(std::string rootDirectory = "/");
+
+    // Seconds since boot from <rootDirectory>/proc/uptime; 0 when it cannot be read.
+    std::uint64_t seconds() const;
+
+  private:
+    std::string rootDirectory_;
+};
+
+}  // namespace quorvane
