@@ -1,29 +1,130 @@
+// The WMI probes, written once over the session operations; both back ends answer them.
 #include "snapshot/Probes.h"
 
-#include "platform/WmiConnection.h"
+#include <initializer_list>
+
+#include "platform/WmiAccess.h"
 
 namespace quorvane {
 
-// TEMPORARY placeholders until the probes over the session land: each reports that its source
-// could not be reached (-1) and leaves its destination untouched, so the report shows the
-// empty values of a failed probe.
-int queryBios(BiosInfo&, WmiConnection&) {
-    return -1;
+namespace {
+
+struct TextProperty {
+    const char16_t* name;
+    TextField* field;
+};
+
+// Reads the first instance of a class straight into the destination's fields. The destination
+// is not cleared first: a property that cannot be read keeps what the field held before.
+int querySingleInstance(WmiConnection& session, const char16_t* className,
+                        std::initializer_list<TextProperty> properties) {
+    const std::unique_ptr<WmiEnumerator> enumerator = enumerateClass(session, className);
+    if (!enumerator) {
+        return -1;
+    }
+    const std::unique_ptr<WmiObject> instance = nextInstance(*enumerator);
+    if (!instance) {
+        return 0;
+    }
+    for (const TextProperty& property : properties) {
+        readTextProperty(*instance, property.name, *property.field);
+    }
+    // Only the first instance counts; the enumeration is not walked any further.
+    return 1;
 }
-int queryComputerSystem(ComputerSystemInfo&, WmiConnection&) {
-    return -1;
+
+}  // namespace
+
+int queryBios(BiosInfo& bios, WmiConnection& session) {
+    return querySingleInstance(session, u"Win32_BIOS",
+                               {{u"SMBIOSBIOSVersion", &bios.smbiosBiosVersion},
+                                {u"Manufacturer", &bios.manufacturer},
+                                {u"Name", &bios.name},
+                                {u"SerialNumber", &bios.serialNumber},
+                                {u"Version", &bios.version}});
 }
-int queryOperatingSystem(OperatingSystemInfo&, WmiConnection&) {
-    return -1;
+
+int queryComputerSystem(ComputerSystemInfo& computerSystem, WmiConnection& session) {
+    return querySingleInstance(session, u"Win32_ComputerSystem",
+                               {{u"Domain", &computerSystem.domain},
+                                {u"Manufacturer", &computerSystem.manufacturer},
+                                {u"Model", &computerSystem.model},
+                                {u"Name", &computerSystem.name},
+                                {u"PrimaryOwnerName", &computerSystem.primaryOwnerName}});
 }
-int queryProcessors(std::vector<ProcessorInfo>&, WmiConnection&) {
-    return -1;
+
+int queryOperatingSystem(OperatingSystemInfo& operatingSystem, WmiConnection& session) {
+    return querySingleInstance(session, u"Win32_OperatingSystem",
+                               {{u"Version", &operatingSystem.version},
+                                {u"LastBootUpTime", &operatingSystem.lastBootUpTime},
+                                {u"LocalDateTime", &operatingSystem.localDateTime}});
 }
-int queryLogicalDisks(DiskTable&, WmiConnection&) {
-    return -1;
+
+int queryProcessors(std::vector<ProcessorInfo>& processors, WmiConnection& session) {
+    const std::unique_ptr<WmiEnumerator> enumerator = enumerateClass(session, u"Win32_Processor");
+    if (!enumerator) {
+        return -1;
+    }
+    std::vector<ProcessorInfo>().swap(processors);
+    int count = 0;
+    while (const std::unique_ptr<WmiObject> instance = nextInstance(*enumerator)) {
+        ProcessorInfo processor;
+        readTextProperty(*instance, u"DeviceID", processor.deviceId);
+        readTextProperty(*instance, u"Caption", processor.caption);
+        readTextProperty(*instance, u"Manufacturer", processor.manufacturer);
+        readTextProperty(*instance, u"Name", processor.name);
+        readTextProperty(*instance, u"Version", processor.version);
+        readUInt32Property(*instance, u"MaxClockSpeed", processor.maxClockSpeed);
+        readUInt32Property(*instance, u"NumberOfCores", processor.numberOfCores);
+        readUInt32Property(*instance, u"NumberOfLogicalProcessors",
+                           processor.numberOfLogicalProcessors);
+        processors.push_back(processor);
+        ++count;
+    }
+    return count;
 }
-int queryCpuTimes(WmiConnection&, CpuTimesSample&) {
-    return -1;
+
+int queryLogicalDisks(DiskTable& disks, WmiConnection& session) {
+    const std::unique_ptr<WmiEnumerator> enumerator =
+        execWqlQuery(session, u"Select * from Win32_LogicalDisk Where DriveType = 3");
+    if (!enumerator) {
+        return -1;
+    }
+    disks.fill(DiskInfo{});
+    std::size_t count = 0;
+    while (count < kMaxDisks) {
+        const std::unique_ptr<WmiObject> instance = nextInstance(*enumerator);
+        if (!instance) {
+            break;
+        }
+        DiskInfo& disk = disks[count];
+        ++count;
+        // In use from the moment it was delivered, whatever its properties turn out to be.
+        disk.inUse = 1;
+        readTextProperty(*instance, u"DeviceID", disk.deviceId);
+        readUInt32Property(*instance, u"DriveType", disk.driveType);
+        readUInt64Property(*instance, u"Size", disk.size);
+        readUInt64Property(*instance, u"FreeSpace", disk.freeSpace);
+        readTextProperty(*instance, u"VolumeName", disk.volumeName);
+        readTextProperty(*instance, u"FileSystem", disk.fileSystem);
+    }
+    return static_cast<int>(count);
+}
+
+int queryCpuTimes(WmiConnection& session, CpuTimesSample& sample) {
+    const std::unique_ptr<WmiEnumerator> enumerator =
+        execWqlQuery(session,
+                     u"Select PercentPrivilegedTime,PercentUserTime,TimeStamp_Sys100NS from "
+                     u"Win32_PerfRawData_PerfOS_Processor Where Name='_Total'");
+    if (!enumerator) {
+        return -1;
+    }
+    if (const std::unique_ptr<WmiObject> instance = nextInstance(*enumerator)) {
+        readUInt64Property(*instance, u"PercentPrivilegedTime", sample.percentPrivilegedTime);
+        readUInt64Property(*instance, u"PercentUserTime", sample.percentUserTime);
+        readUInt64Property(*instance, u"TimeStamp_Sys100NS", sample.timeStampSys100NS);
+    }
+    return 1;
 }
 
 }  // namespace quorvane

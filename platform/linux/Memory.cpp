@@ -1,11 +1,10 @@
+#include "MemoryStatus.h"
 #include "snapshot/Probes.h"
 
 namespace quorvane {
 
-// TEMPORARY placeholder until the /proc/meminfo reader lands: the status is unavailable, which
-// leaves every field zero.
 void queryMemoryStatus(MemoryInfo& memory) {
-    memory = MemoryInfo{};
+    memory = linuxsource::MemoryStatusReader("/").read();
 }
 
 }  // namespace quorvane

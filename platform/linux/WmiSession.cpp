@@ -1,26 +1,28 @@
 #include "WmiSession.h"
 
+#include "LinuxInstanceSource.h"
+
 namespace quorvane {
 
 WmiSession::WmiSession() = default;
 WmiSession::~WmiSession() = default;
 
 bool WmiSession::open() {
-    isOpen = true;
+    // The agent always reads the machine it runs on.
+    source = std::make_unique<linuxsource::LinuxInstanceSource>("/");
     return true;
 }
 
 void WmiSession::close() {
-    isOpen = false;
+    source.reset();
 }
 
-// TEMPORARY placeholder until the Linux instance source lands: every enumeration and query
-// fails, so every WMI probe reports -1 and leaves its destination untouched.
-std::unique_ptr<WmiEnumerator> WmiSession::createInstanceEnum(const char16_t*) {
-    return nullptr;
+std::unique_ptr<WmiEnumerator> WmiSession::createInstanceEnum(const char16_t* className) {
+    return source ? source->createInstanceEnum(className) : nullptr;
 }
-std::unique_ptr<WmiEnumerator> WmiSession::execQuery(const char16_t*) {
-    return nullptr;
+
+std::unique_ptr<WmiEnumerator> WmiSession::execQuery(const char16_t* wqlText) {
+    return source ? source->execQuery(wqlText) : nullptr;
 }
 
 }  // namespace quorvane

@@ -1,0 +1,84 @@
+#include "HostIdentity.h"
+
+#include <sstream>
+
+#include "ProcStat.h"
+#include "SystemFiles.h"
+
+namespace quorvane::linuxsource {
+
+DmiReader::DmiReader(std::string root) : root_(std::move(root)) {}
+
+DmiInfo DmiReader::read() const {
+    const SystemFiles files(root_);
+    const std::string directory = "/sys/class/dmi/id/";
+    DmiInfo info;
+    info.systemVendor = files.readValue(directory + "sys_vendor");
+    info.productName = files.readValue(directory + "product_name");
+    info.biosVendor = files.readValue(directory + "bios_vendor");
+    info.biosVersion = files.readValue(directory + "bios_version");
+    info.biosDate = files.readValue(directory + "bios_date");
+    info.productSerial = files.readValue(directory + "product_serial");
+    return info;
+}
+
+HostNames parseHostNames(const std::optional<std::string>& kernelHostName,
+                         const std::optional<std::string>& resolvConf,
+                         const std::optional<std::string>& nisDomain) {
+    HostNames names;
+    std::string dnsDomain;
+    if (kernelHostName && !kernelHostName->empty() && *kernelHostName != "(none)") {
+        const std::size_t dot = kernelHostName->find('.');
+        names.name = kernelHostName->substr(0, dot);
+        if (dot != std::string::npos) {
+            dnsDomain = kernelHostName->substr(dot + 1);
+        }
+        if (names.name->empty()) {
+            names.name.reset();
+        }
+    }
+    if (dnsDomain.empty() && resolvConf) {
+        std::istringstream in(*resolvConf);
+        std::string line;
+        while (std::getline(in, line)) {
+            std::istringstream words(line);
+            std::string keyword;
+            std::string value;
+            // The last "domain" line wins, as for the resolver.
+            if (words >> keyword && keyword == "domain" && words >> value) {
+                dnsDomain = value;
+            }
+        }
+    }
+    while (!dnsDomain.empty() && dnsDomain.back() == '.') {
+        dnsDomain.pop_back();
+    }
+    if (!dnsDomain.empty()) {
+        names.domain = dnsDomain;
+    } else if (nisDomain && !nisDomain->empty() && *nisDomain != "(none)") {
+        names.domain = *nisDomain;
+    }
+    return names;
+}
+
+HostNameReader::HostNameReader(std::string root) : root_(std::move(root)) {}
+
+HostNames HostNameReader::read() const {
+    const SystemFiles files(root_);
+    return parseHostNames(files.readValue("/proc/sys/kernel/hostname"),
+                          files.readText("/etc/resolv.conf"),
+                          files.readValue("/proc/sys/kernel/domainname"));
+}
+
+OperatingSystemReader::OperatingSystemReader(std::string root) : root_(std::move(root)) {}
+
+OperatingSystemFacts OperatingSystemReader::read() const {
+    OperatingSystemFacts facts;
+    facts.kernelRelease = SystemFiles(root_).readValue("/proc/sys/kernel/osrelease");
+    if (const std::optional<ProcStat> stat = ProcStatReader(root_).read()) {
+        facts.bootTime = stat->bootTime;
+    }
+    return facts;
+}
+
+}  // namespace quorvane::linuxsource

@@ -1,0 +1,66 @@
+// What Win32_BIOS, Win32_ComputerSystem and Win32_OperatingSystem report, from
+// /sys/class/dmi/id, the kernel's host and domain names, /etc/resolv.conf and /proc.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace quorvane::linuxsource {
+
+// Firmware tables as the kernel exposes them; a file that is missing or unreadable (the serial
+// numbers are readable only by root) is absent.
+struct DmiInfo {
+    std::optional<std::string> systemVendor;
+    std::optional<std::string> productName;
+    std::optional<std::string> biosVendor;
+    std::optional<std::string> biosVersion;
+    std::optional<std::string> biosDate;
+    std::optional<std::string> productSerial;
+};
+
+class DmiReader {
+  public:
+    explicit DmiReader(std::string root);
+    DmiInfo read() const;
+
+  private:
+    std::string root_;
+};
+
+struct HostNames {
+    std::optional<std::string> name;    // the host name's first label
+    std::optional<std::string> domain;  // DNS domain, else NIS domain
+};
+
+// The DNS domain is the rest of a fully qualified host name, else resolv.conf's "domain" line;
+// the NIS domain counts only when set ("(none)" means unset). No name service is asked: a
+// stalled resolver must not hold the refresh.
+HostNames parseHostNames(const std::optional<std::string>& kernelHostName,
+                         const std::optional<std::string>& resolvConf,
+                         const std::optional<std::string>& nisDomain);
+
+class HostNameReader {
+  public:
+    explicit HostNameReader(std::string root);
+    HostNames read() const;
+
+  private:
+    std::string root_;
+};
+
+struct OperatingSystemFacts {
+    std::optional<std::string> kernelRelease;
+    std::optional<std::uint64_t> bootTime;  // seconds since the epoch
+};
+
+class OperatingSystemReader {
+  public:
+    explicit OperatingSystemReader(std::string root);
+    OperatingSystemFacts read() const;
+
+  private:
+    std::string root_;
+};
+
+}  // namespace quorvane::linuxsource

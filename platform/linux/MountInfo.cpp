@@ -1,0 +1,211 @@
+#include "MountInfo.h"
+
+#include <sys/statvfs.h>
+
+#include <map>
+#include <sstream>
+
+#include "SystemFiles.h"
+
+namespace quorvane::linuxsource {
+
+namespace {
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+bool parseDeviceNumber(const std::string& text, unsigned& major, unsigned& minor) {
+    const std::size_t colon = text.find(':');
+    if (colon == std::string::npos || colon == 0 || colon + 1 == text.size() || colon > 9 ||
+        text.size() - colon - 1 > 9 || text.find_first_not_of("0123456789:") != std::string::npos ||
+        text.find(':', colon + 1) != std::string::npos) {
+        return false;
+    }
+    major = static_cast<unsigned>(std::stoul(text.substr(0, colon)));
+    minor = static_cast<unsigned>(std::stoul(text.substr(colon + 1)));
+    return true;
+}
+
+// Read-only image and optical file systems: Windows counts such volumes as CD-ROM drives, and
+// a machine with many mounted images (snap packages) would otherwise fill the disk table.
+bool isImageFileSystem(const std::string& type) {
+    return type == "iso9660" || type == "udf" || type == "squashfs" || type == "erofs";
+}
+
+std::string baseName(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string parentOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos || slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+struct BlockDevice {
+    std::string sysPath;  // resolved directory of the device in /sys
+    bool removable = false;
+};
+
+}  // namespace
+
+std::string unescapeMountField(const std::string& field) {
+    std::string out;
+    out.reserve(field.size());
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 3 < field.size() && field[i + 1] >= '0' &&
+            field[i + 1] <= '3' && field[i + 2] >= '0' && field[i + 2] <= '7' &&
+            field[i + 3] >= '0' && field[i + 3] <= '7') {
+            out.push_back(static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 +
+                                            (field[i + 3] - '0')));
+            i += 3;
+        } else {
+            out.push_back(field[i]);
+        }
+    }
+    return out;
+}
+
+std::string decodeLabelLinkName(const std::string& name) {
+    std::string out;
+    out.reserve(name.size());
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        if (name[i] == '\\' && i + 3 < name.size() && name[i + 1] == 'x' &&
+            hexDigit(name[i + 2]) >= 0 && hexDigit(name[i + 3]) >= 0) {
+            out.push_back(static_cast<char>(hexDigit(name[i + 2]) * 16 + hexDigit(name[i + 3])));
+            i += 3;
+        } else {
+            out.push_back(name[i]);
+        }
+    }
+    return out;
+}
+
+std::vector<MountEntry> parseMountInfo(const std::string& text) {
+    std::vector<MountEntry> entries;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::vector<std::string> words;
+        std::string word;
+        while (fields >> word) {
+            words.push_back(word);
+        }
+        // ID, parent, major:minor, root, mount point, options, optional fields, "-", type,
+        // source, super options.
+        std::size_t separator = 6;
+        while (separator < words.size() && words[separator] != "-") {
+            ++separator;
+        }
+        if (words.size() < 6 || separator + 2 >= words.size()) {
+            continue;
+        }
+        MountEntry entry;
+        if (!parseDeviceNumber(words[2], entry.major, entry.minor)) {
+            continue;
+        }
+        entry.root = unescapeMountField(words[3]);
+        entry.mountPoint = unescapeMountField(words[4]);
+        entry.fileSystemType = words[separator + 1];
+        entry.source = unescapeMountField(words[separator + 2]);
+        entries.push_back(entry);
+    }
+    return entries;
+}
+
+FixedDiskReader::FixedDiskReader(std::string root) : root_(std::move(root)) {}
+
+std::optional<std::vector<FixedDisk>> FixedDiskReader::read() const {
+    const SystemFiles files(root_);
+    const std::optional<std::string> table = files.readText("/proc/self/mountinfo");
+    if (!table) {
+        return std::nullopt;
+    }
+    std::vector<FixedDisk> disks;
+
+    // The block device behind a mount. Its device number leads there directly; file systems that
+    // report an anonymous number (major 0, e.g. btrfs) are found by the device they name.
+    // Network and pseudo file systems have neither, which is what excludes them.
+    auto blockDeviceOf = [&files](const MountEntry& entry) -> std::optional<BlockDevice> {
+        std::optional<std::string> sysPath;
+        if (entry.major != 0) {
+            sysPath = files.resolve("/sys/dev/block/" + std::to_string(entry.major) + ":" +
+                                    std::to_string(entry.minor));
+        } else if (entry.source.rfind("/dev/", 0) == 0 && baseName(entry.source) != "" &&
+                   baseName(entry.source) != "." && baseName(entry.source) != "..") {
+            sysPath = files.resolve("/sys/class/block/" + baseName(entry.source));
+        }
+        if (!sysPath) {
+            return std::nullopt;
+        }
+        BlockDevice device;
+        device.sysPath = *sysPath;
+        // A partition's removable flag is its disk's, one directory up.
+        const bool partition = readFileAt(*sysPath + "/partition").has_value();
+        const std::string disk = partition ? parentOf(*sysPath) : *sysPath;
+        device.removable = readValueAt(disk + "/removable") == std::optional<std::string>("1");
+        return device;
+    };
+
+    struct Chosen {
+        MountEntry entry;
+        std::string deviceName;
+    };
+    std::vector<Chosen> chosen;
+    std::map<std::string, std::size_t> byDevice;
+    for (const MountEntry& entry : parseMountInfo(*table)) {
+        if (isImageFileSystem(entry.fileSystemType)) {
+            continue;
+        }
+        const std::optional<BlockDevice> device = blockDeviceOf(entry);
+        if (!device || device->removable) {
+            continue;
+        }
+        const auto seen = byDevice.find(device->sysPath);
+        if (seen == byDevice.end()) {
+            byDevice.emplace(device->sysPath, chosen.size());
+            chosen.push_back({entry, baseName(device->sysPath)});
+        } else if (entry.root == "/" && chosen[seen->second].entry.root != "/") {
+            // The device's own mount, rather than a bind of one of its directories, names it.
+            chosen[seen->second].entry = entry;
+        }
+    }
+
+    std::map<std::string, std::string> labels;
+    for (const std::string& link : files.listDirectory("/dev/disk/by-label")) {
+        if (const auto target = files.readLink("/dev/disk/by-label/" + link)) {
+            labels.emplace(baseName(*target), decodeLabelLinkName(link));
+        }
+    }
+
+    for (const Chosen& mount : chosen) {
+        FixedDisk disk;
+        disk.mountPoint = mount.entry.mountPoint;
+        disk.fileSystemType = mount.entry.fileSystemType;
+        const auto label = labels.find(mount.deviceName);
+        if (label != labels.end()) {
+            disk.label = label->second;
+        }
+        struct statvfs stats {};
+        if (::statvfs(files.locate(mount.entry.mountPoint).c_str(), &stats) == 0) {
+            const std::uint64_t unit = stats.f_frsize != 0 ? stats.f_frsize : stats.f_bsize;
+            disk.size = static_cast<std::uint64_t>(stats.f_blocks) * unit;
+            disk.freeSpace = static_cast<std::uint64_t>(stats.f_bavail) * unit;
+        }
+        disks.push_back(disk);
+    }
+    return disks;
+}
+
+}  // namespace quorvane::linuxsource

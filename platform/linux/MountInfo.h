@@ -1,0 +1,50 @@
+// The fixed disks of Win32_LogicalDisk from /proc/self/mountinfo, /sys/dev/block, the labels
+// udev publishes in /dev/disk/by-label, and statvfs.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quorvane::linuxsource {
+
+struct MountEntry {
+    unsigned major = 0;
+    unsigned minor = 0;
+    std::string root;        // the directory of the file system mounted here ("/" unless a bind)
+    std::string mountPoint;  // unescaped
+    std::string fileSystemType;
+    std::string source;  // unescaped
+};
+
+// Malformed lines are skipped.
+std::vector<MountEntry> parseMountInfo(const std::string& text);
+
+// mountinfo writes space, tab, newline and backslash as \040, \011, \012 and \134.
+std::string unescapeMountField(const std::string& field);
+
+// udev writes unsafe characters of a label link's name as \xHH.
+std::string decodeLabelLinkName(const std::string& name);
+
+struct FixedDisk {
+    std::string mountPoint;
+    std::string fileSystemType;
+    std::optional<std::string> label;
+    std::optional<std::uint64_t> size;       // bytes
+    std::optional<std::uint64_t> freeSpace;  // bytes available to unprivileged users
+};
+
+// Local, non-removable, block-device-backed file systems, each device once (a bind mount of a
+// device already listed is not another disk), in mount order.
+class FixedDiskReader {
+  public:
+    explicit FixedDiskReader(std::string root);
+    // Nothing when the mount table cannot be read.
+    std::optional<std::vector<FixedDisk>> read() const;
+
+  private:
+    std::string root_;
+};
+
+}  // namespace quorvane::linuxsource

@@ -1,0 +1,49 @@
+// Processor times and the boot time from /proc/stat.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quorvane::linuxsource {
+
+// One "cpu" line, in clock ticks (USER_HZ).
+struct CpuTimesLine {
+    std::string name;  // "cpu" for the sum of all processors, "cpu0", "cpu1", ... for each
+    std::uint64_t user = 0;
+    std::uint64_t nice = 0;
+    std::uint64_t system = 0;
+    std::uint64_t idle = 0;
+    std::uint64_t iowait = 0;
+    std::uint64_t irq = 0;
+    std::uint64_t softirq = 0;
+};
+
+struct ProcStat {
+    std::optional<CpuTimesLine> total;
+    std::vector<CpuTimesLine> processors;   // the online processors
+    std::optional<std::uint64_t> bootTime;  // seconds since the epoch ("btime")
+};
+
+ProcStat parseProcStat(const std::string& text);
+
+class ProcStatReader {
+  public:
+    explicit ProcStatReader(std::string root);
+    // Nothing when /proc/stat cannot be read.
+    std::optional<ProcStat> read() const;
+
+  private:
+    std::string root_;
+};
+
+// Clock ticks to 100 ns units, exactly for any tick rate.
+std::uint64_t ticksTo100ns(std::uint64_t ticks, std::uint64_t ticksPerSecond);
+
+// A clock that never goes backwards, in 100 ns units.
+using MonotonicClock = std::function<std::uint64_t()>;
+std::uint64_t monotonicClock100ns();
+
+}  // namespace quorvane::linuxsource

@@ -1,0 +1,119 @@
+#include "SystemFiles.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+namespace quorvane::linuxsource {
+
+namespace {
+
+// Bounds every read: the files read here are small, and a broken file must not exhaust memory.
+constexpr std::size_t kMaxFileBytes = 4 * 1024 * 1024;
+
+std::optional<std::string> firstLineValue(const std::optional<std::string>& text) {
+    if (!text) {
+        return std::nullopt;
+    }
+    const std::string value = trimmed(text->substr(0, text->find('\n')));
+    if (value.empty()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+}  // namespace
+
+std::string trimmed(const std::string& text) {
+    const char* blanks = " \t\r\n\v\f";
+    const std::size_t first = text.find_first_not_of(blanks);
+    if (first == std::string::npos) {
+        return std::string();
+    }
+    const std::size_t last = text.find_last_not_of(blanks);
+    return text.substr(first, last - first + 1);
+}
+
+std::optional<std::string> readFileAt(const std::string& machinePath) {
+    std::ifstream in(machinePath, std::ios::binary);
+    if (!in) {
+        return std::nullopt;
+    }
+    // Files in /proc and /sys report no size, so the content is read until its end.
+    std::string content;
+    char buffer[8192];
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+        content.append(buffer, static_cast<std::size_t>(in.gcount()));
+        if (content.size() > kMaxFileBytes) {
+            return std::nullopt;
+        }
+    }
+    if (in.bad()) {
+        return std::nullopt;
+    }
+    return content;
+}
+
+std::optional<std::string> readValueAt(const std::string& machinePath) {
+    return firstLineValue(readFileAt(machinePath));
+}
+
+SystemFiles::SystemFiles(std::string root) : root_(std::move(root)) {
+    while (root_.size() > 1 && root_.back() == '/') {
+        root_.pop_back();
+    }
+}
+
+std::string SystemFiles::locate(const std::string& path) const {
+    if (root_ == "/") {
+        return path;
+    }
+    return root_ + path;
+}
+
+std::optional<std::string> SystemFiles::readText(const std::string& path) const {
+    return readFileAt(locate(path));
+}
+
+std::optional<std::string> SystemFiles::readValue(const std::string& path) const {
+    return firstLineValue(readText(path));
+}
+
+std::optional<std::string> SystemFiles::readLink(const std::string& path) const {
+    std::error_code error;
+    const std::filesystem::path target = std::filesystem::read_symlink(locate(path), error);
+    if (error) {
+        return std::nullopt;
+    }
+    return target.string();
+}
+
+std::vector<std::string> SystemFiles::listDirectory(const std::string& path) const {
+    std::vector<std::string> names;
+    std::error_code error;
+    std::filesystem::directory_iterator it(locate(path), error);
+    if (error) {
+        return names;
+    }
+    for (; it != std::filesystem::directory_iterator(); it.increment(error)) {
+        if (error) {
+            break;
+        }
+        names.push_back(it->path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::optional<std::string> SystemFiles::resolve(const std::string& path) const {
+    std::error_code error;
+    const std::filesystem::path real = std::filesystem::canonical(locate(path), error);
+    if (error) {
+        return std::nullopt;
+    }
+    return real.string();
+}
+
+}  // namespace quorvane::linuxsource

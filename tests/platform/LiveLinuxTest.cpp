@@ -1,0 +1,145 @@
+// The Linux back end on the machine the tests run on, checked against other sources of the
+// same facts.
+#include <gtest/gtest.h>
+#include <sys/statvfs.h>
+#include <sys/sysinfo.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "WmiSession.h"
+#include "snapshot/Probes.h"
+
+namespace quorvane {
+namespace {
+
+std::string text(const TextField& field) {
+    return textFieldToUtf8(field);
+}
+
+class LiveLinuxTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(session.open()); }
+    void TearDown() override { session.close(); }
+
+    WmiSession session;
+};
+
+TEST_F(LiveLinuxTest, LogicalProcessorsAddUpToTheOnlineProcessors) {
+    std::vector<ProcessorInfo> processors;
+    ASSERT_GE(queryProcessors(processors, session), 1);
+    std::uint32_t logical = 0;
+    for (const ProcessorInfo& processor : processors) {
+        logical += processor.numberOfLogicalProcessors;
+        EXPECT_GE(processor.numberOfLogicalProcessors, processor.numberOfCores);
+    }
+    EXPECT_EQ(logical, static_cast<std::uint32_t>(sysconf(_SC_NPROCESSORS_ONLN)));
+    EXPECT_LE(std::thread::hardware_concurrency(), logical);
+}
+
+TEST_F(LiveLinuxTest, RootFileSystemMatchesStatvfs) {
+    DiskTable disks;
+    ASSERT_GE(queryLogicalDisks(disks, session), 0);
+    const DiskInfo* root = nullptr;
+    for (const DiskInfo& disk : disks) {
+        if (disk.inUse && text(disk.deviceId) == "/") {
+            root = &disk;
+        }
+    }
+    if (root == nullptr) {
+        GTEST_SKIP() << "\"/\" is not a block-device file system here (container overlay?)";
+    }
+    struct statvfs stats {};
+    ASSERT_EQ(statvfs("/", &stats), 0);
+    const std::uint64_t size = static_cast<std::uint64_t>(stats.f_blocks) * stats.f_frsize;
+    const std::uint64_t available = static_cast<std::uint64_t>(stats.f_bavail) * stats.f_frsize;
+    EXPECT_EQ(root->size, size);
+    // Other processes write meanwhile; a gigabyte is far more than they could between the calls.
+    const std::uint64_t slack = 1ull << 30;
+    EXPECT_LE(root->freeSpace, available + slack);
+    EXPECT_GE(root->freeSpace + slack, available);
+    EXPECT_EQ(root->driveType, 3u);
+    EXPECT_GT(textFieldLength(root->fileSystem), 0u);
+}
+
+TEST_F(LiveLinuxTest, TotalMemoryMatchesSysinfo) {
+    struct sysinfo info {};
+    ASSERT_EQ(sysinfo(&info), 0);
+    MemoryInfo memory;
+    queryMemoryStatus(memory);
+    EXPECT_EQ(memory.ullTotalPhys, static_cast<std::uint64_t>(info.totalram) * info.mem_unit);
+    EXPECT_LE(memory.ullAvailPhys, memory.ullTotalPhys);
+    EXPECT_LE(memory.dwMemoryLoad, 100u);
+    EXPECT_GE(memory.ullTotalPageFile, memory.ullTotalPhys);
+    EXPECT_GT(memory.ullTotalVirtual, memory.ullAvailVirtual);
+}
+
+TEST_F(LiveLinuxTest, KernelReleaseAndBootTime) {
+    OperatingSystemInfo os;
+    ASSERT_EQ(queryOperatingSystem(os, session), 1);
+    utsname names{};
+    ASSERT_EQ(uname(&names), 0);
+    EXPECT_EQ(text(os.version), names.release);
+    EXPECT_EQ(textFieldLength(os.lastBootUpTime), 25u);
+    EXPECT_EQ(textFieldLength(os.localDateTime), 25u);
+    // Boot time from sysinfo's uptime, against the year and day of the CIM text.
+    struct sysinfo info {};
+    ASSERT_EQ(sysinfo(&info), 0);
+    const std::time_t boot = std::time(nullptr) - info.uptime;
+    std::tm local{};
+    localtime_r(&boot, &local);
+    char expected[16];
+    std::strftime(expected, sizeof expected, "%Y%m%d", &local);
+    EXPECT_EQ(text(os.lastBootUpTime).substr(0, 8), expected);
+}
+
+TEST_F(LiveLinuxTest, HostNameIsTheKernelsFirstLabel) {
+    ComputerSystemInfo computer;
+    ASSERT_EQ(queryComputerSystem(computer, session), 1);
+    char host[256] = {};
+    ASSERT_EQ(gethostname(host, sizeof host - 1), 0);
+    const std::string name(host);
+    EXPECT_EQ(text(computer.name), name.substr(0, name.find('.')));
+}
+
+TEST_F(LiveLinuxTest, CountersNeverExceedTheElapsedTime) {
+    CpuTimesSample first;
+    CpuTimesSample second;
+    ASSERT_EQ(queryCpuTimes(session, first), 1);
+    // Some work of our own, so that at least one counter has something to count.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+    volatile std::uint64_t spin = 0;
+    while (std::chrono::steady_clock::now() < until) {
+        spin = spin + 1;
+    }
+    ASSERT_EQ(queryCpuTimes(session, second), 1);
+    ASSERT_GT(second.timeStampSys100NS, first.timeStampSys100NS);
+    EXPECT_GE(second.percentUserTime, first.percentUserTime);
+    EXPECT_GE(second.percentPrivilegedTime, first.percentPrivilegedTime);
+    const std::uint64_t busy = (second.percentUserTime - first.percentUserTime) +
+                               (second.percentPrivilegedTime - first.percentPrivilegedTime);
+    const std::uint64_t elapsed = second.timeStampSys100NS - first.timeStampSys100NS;
+    EXPECT_GT(busy, 0u);
+    // Averaged over the processors, busy time cannot outrun the clock (one tick of slack).
+    EXPECT_LE(busy, elapsed + 200000u);
+}
+
+TEST(LiveSessionTest, ClosedSessionFailsEveryProbe) {
+    WmiSession session;
+    BiosInfo bios;
+    EXPECT_EQ(queryBios(bios, session), -1);
+    ASSERT_TRUE(session.open());
+    EXPECT_EQ(queryBios(bios, session), 1);
+    session.close();
+    session.close();
+    CpuTimesSample sample;
+    EXPECT_EQ(queryCpuTimes(session, sample), -1);
+}
+
+}  // namespace
+}  // namespace quorvane
