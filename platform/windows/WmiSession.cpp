@@ -1,0 +1,308 @@
+#include "WmiSession.h"
+
+// clang-format off
+#include <windows.h>
+#include <objbase.h>
+#include <oleauto.h>
+#include <wbemidl.h>
+// clang-format on
+
+#include <string>
+#include <type_traits>
+
+namespace quorvane {
+
+// Text crosses between the platform-neutral char16_t and the Windows wchar_t here only.
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "wchar_t is UTF-16 on Windows");
+static_assert(std::is_same_v<BSTR, wchar_t*>, "the session's namespacePath field holds a BSTR");
+
+namespace {
+
+const wchar_t kWmiNamespacePath[] = L"\\\\.\\root\\cimv2";
+
+// WbemAdministrativeLocator {CB8555CC-9128-11D1-AD9B-00C04FD8FDFF}.
+const CLSID kWbemAdministrativeLocator = {
+    0xcb8555cc, 0x9128, 0x11d1, {0xad, 0x9b, 0x00, 0xc0, 0x4f, 0xd8, 0xfd, 0xff}};
+
+// The refresh holds snapshotMutex while it waits for WMI, so no wait may be endless: a stalled
+// provider would freeze every report and the shutdown. Calls return at once (semisynchronous
+// mode) and all Next calls of one enumeration together wait at most this long.
+constexpr ULONGLONG kEnumerationBudgetMs = 5000;
+
+constexpr long kEnumerateFlags =
+    WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_SHALLOW | WBEM_FLAG_RETURN_IMMEDIATELY;
+constexpr long kQueryFlags = WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY;
+
+std::wstring toWide(const char16_t* text) {
+    std::wstring wide;
+    for (; *text != u'\0'; ++text) {
+        wide.push_back(static_cast<wchar_t>(*text));
+    }
+    return wide;
+}
+
+std::u16string fromWide(const wchar_t* text, std::size_t length) {
+    std::u16string out;
+    out.reserve(length);
+    for (std::size_t i = 0; i < length; ++i) {
+        out.push_back(static_cast<char16_t>(text[i]));
+    }
+    return out;
+}
+
+// A BSTR freed on every way out.
+class OwnedBstr {
+  public:
+    explicit OwnedBstr(const std::wstring& text) : value_(SysAllocString(text.c_str())) {}
+    ~OwnedBstr() {
+        if (value_ != nullptr) {
+            SysFreeString(value_);
+        }
+    }
+    OwnedBstr(const OwnedBstr&) = delete;
+    OwnedBstr& operator=(const OwnedBstr&) = delete;
+
+    BSTR get() const { return value_; }
+
+  private:
+    BSTR value_;
+};
+
+class WbemObject : public WmiObject {
+  public:
+    explicit WbemObject(IWbemClassObject* object) : object_(object) {}
+    ~WbemObject() override { object_->Release(); }
+    WbemObject(const WbemObject&) = delete;
+    WbemObject& operator=(const WbemObject&) = delete;
+
+    WmiValue get(const char16_t* propertyName) override {
+        WmiValue value;
+        const std::wstring name = toWide(propertyName);
+        VARIANT variant;
+        VariantInit(&variant);
+        const HRESULT result = object_->Get(name.c_str(), 0, &variant, nullptr, nullptr);
+        if (FAILED(result)) {
+            return value;
+        }
+        switch (variant.vt) {
+            case VT_NULL:
+                value.kind = WmiValue::Kind::Null;
+                break;
+            case VT_BSTR:
+                value.kind = WmiValue::Kind::Text;
+                if (variant.bstrVal != nullptr) {
+                    value.text = fromWide(variant.bstrVal, SysStringLen(variant.bstrVal));
+                }
+                break;
+            case VT_I4:
+                value.kind = WmiValue::Kind::Integer;
+                value.integer = variant.lVal;
+                break;
+            case VT_UI4:
+                // Same 32 bits; the readers take them as unsigned anyway.
+                value.kind = WmiValue::Kind::Integer;
+                value.integer = static_cast<std::int32_t>(variant.ulVal);
+                break;
+            default:
+                // A type none of the readers takes: reading another union member would be wrong.
+                break;
+        }
+        VariantClear(&variant);
+        return value;
+    }
+
+  private:
+    IWbemClassObject* object_;
+};
+
+class WbemEnumerator : public WmiEnumerator {
+  public:
+    WbemEnumerator(IEnumWbemClassObject* enumerator, ULONGLONG deadline)
+        : enumerator_(enumerator), deadline_(deadline) {}
+    ~WbemEnumerator() override {
+        if (pending_ != nullptr) {
+            pending_->Release();
+        }
+        enumerator_->Release();
+    }
+    WbemEnumerator(const WbemEnumerator&) = delete;
+    WbemEnumerator& operator=(const WbemEnumerator&) = delete;
+
+    // In semisynchronous mode a failed query only shows at the first Next. Fetching the first
+    // instance before the enumerator is handed out lets such a failure, or a provider that
+    // does not answer in time, fail the call as the synchronous call would have, so the probe
+    // keeps its destination. True when the enumeration can be walked.
+    bool prefetch() {
+        IWbemClassObject* object = nullptr;
+        const HRESULT result = fetch(object);
+        if (result == WBEM_S_NO_ERROR) {
+            pending_ = object;
+            return true;
+        }
+        // An empty result set ends at once with WBEM_S_FALSE: a successful enumeration.
+        return result == WBEM_S_FALSE;
+    }
+
+    std::unique_ptr<WmiObject> next() override {
+        if (pending_ != nullptr) {
+            IWbemClassObject* object = pending_;
+            pending_ = nullptr;
+            return std::make_unique<WbemObject>(object);
+        }
+        if (ended_) {
+            return nullptr;
+        }
+        IWbemClassObject* object = nullptr;
+        if (fetch(object) != WBEM_S_NO_ERROR) {
+            ended_ = true;
+            return nullptr;
+        }
+        return std::make_unique<WbemObject>(object);
+    }
+
+  private:
+    // One instance, waiting no longer than the enumeration's remaining budget. Anything but
+    // WBEM_S_NO_ERROR with one instance (the end, a time-out, an error) yields none.
+    HRESULT fetch(IWbemClassObject*& object) {
+        const ULONGLONG now = GetTickCount64();
+        const long timeout = now >= deadline_ ? 0 : static_cast<long>(deadline_ - now);
+        ULONG returned = 0;
+        object = nullptr;
+        const HRESULT result = enumerator_->Next(timeout, 1, &object, &returned);
+        if (result == WBEM_S_NO_ERROR && returned == 1 && object != nullptr) {
+            return result;
+        }
+        if (object != nullptr) {
+            object->Release();
+            object = nullptr;
+        }
+        return result == WBEM_S_NO_ERROR ? static_cast<HRESULT>(WBEM_S_FALSE) : result;
+    }
+
+    IEnumWbemClassObject* enumerator_;
+    IWbemClassObject* pending_ = nullptr;
+    ULONGLONG deadline_;
+    bool ended_ = false;
+};
+
+// Only an exact WBEM_S_NO_ERROR counts; an enumerator handed back with any other result is
+// released here.
+std::unique_ptr<WmiEnumerator> walkable(HRESULT result, IEnumWbemClassObject* enumerator,
+                                        ULONGLONG deadline) {
+    if (result != WBEM_S_NO_ERROR) {
+        if (enumerator != nullptr) {
+            enumerator->Release();
+        }
+        return nullptr;
+    }
+    if (enumerator == nullptr) {
+        return nullptr;
+    }
+    auto walk = std::make_unique<WbemEnumerator>(enumerator, deadline);
+    if (!walk->prefetch()) {
+        return nullptr;
+    }
+    return walk;
+}
+
+}  // namespace
+
+WmiSession::WmiSession() = default;
+
+WmiSession::~WmiSession() {
+    close();
+}
+
+bool WmiSession::open() {
+    // Nothing is held on entry; closing first keeps a second open from leaking the first.
+    close();
+
+    HRESULT result = CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
+                                          RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
+    if (FAILED(result)) {
+        return false;
+    }
+
+    void* created = nullptr;
+    result =
+        CoCreateInstance(kWbemAdministrativeLocator, nullptr,
+                         CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_IWbemLocator, &created);
+    if (FAILED(result) || created == nullptr) {
+        return false;
+    }
+    locator = static_cast<IWbemLocator*>(created);
+
+    namespacePath = SysAllocString(kWmiNamespacePath);
+    if (namespacePath == nullptr) {
+        close();
+        return false;
+    }
+
+    // WBEM_FLAG_CONNECT_USE_MAX_WAIT bounds the connection to two minutes: start-up must not
+    // hang on a WMI service that does not answer.
+    IWbemServices* connected = nullptr;
+    result = locator->ConnectServer(namespacePath, nullptr, nullptr, nullptr,
+                                    WBEM_FLAG_CONNECT_USE_MAX_WAIT, nullptr, nullptr, &connected);
+    if (FAILED(result) || connected == nullptr) {
+        if (connected != nullptr) {
+            connected->Release();
+        }
+        close();
+        return false;
+    }
+    services = connected;
+
+    // The connection stays usable with the default blanket, so the result does not matter.
+    CoSetProxyBlanket(services, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
+                      RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
+    return true;
+}
+
+void WmiSession::close() {
+    if (namespacePath != nullptr) {
+        SysFreeString(namespacePath);
+        namespacePath = nullptr;
+    }
+    if (services != nullptr) {
+        services->Release();
+        services = nullptr;
+    }
+    if (locator != nullptr) {
+        locator->Release();
+        locator = nullptr;
+    }
+}
+
+std::unique_ptr<WmiEnumerator> WmiSession::createInstanceEnum(const char16_t* className) {
+    if (services == nullptr) {
+        return nullptr;
+    }
+    // Across the process boundary a filter must be a real BSTR, length prefix included.
+    const OwnedBstr filter(toWide(className));
+    if (filter.get() == nullptr) {
+        return nullptr;
+    }
+    const ULONGLONG deadline = GetTickCount64() + kEnumerationBudgetMs;
+    IEnumWbemClassObject* enumerator = nullptr;
+    const HRESULT result =
+        services->CreateInstanceEnum(filter.get(), kEnumerateFlags, nullptr, &enumerator);
+    return walkable(result, enumerator, deadline);
+}
+
+std::unique_ptr<WmiEnumerator> WmiSession::execQuery(const char16_t* wqlText) {
+    if (services == nullptr) {
+        return nullptr;
+    }
+    const OwnedBstr language(L"WQL");
+    const OwnedBstr query(toWide(wqlText));
+    if (language.get() == nullptr || query.get() == nullptr) {
+        return nullptr;
+    }
+    const ULONGLONG deadline = GetTickCount64() + kEnumerationBudgetMs;
+    IEnumWbemClassObject* enumerator = nullptr;
+    const HRESULT result =
+        services->ExecQuery(language.get(), query.get(), kQueryFlags, nullptr, &enumerator);
+    return walkable(result, enumerator, deadline);
+}
+
+}  // namespace quorvane

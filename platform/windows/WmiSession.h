@@ -1,0 +1,39 @@
+// The agent's one connection to WMI in root\cimv2, opened at start-up and closed at shutdown.
+// The COM interfaces are only declared here, so the application's translation unit does not
+// take in the Windows headers.
+#pragma once
+
+#include <memory>
+
+#include "platform/WmiConnection.h"
+
+struct IWbemLocator;
+struct IWbemServices;
+
+namespace quorvane {
+
+class WmiSession : public WmiConnection {
+  public:
+    WmiSession();
+    // Releases whatever is still held: close() has normally run already and left nothing.
+    ~WmiSession() override;
+
+    WmiSession(const WmiSession&) = delete;
+    WmiSession& operator=(const WmiSession&) = delete;
+
+    // Connects to root\cimv2; COM must already be initialised for the process. On false
+    // nothing is held.
+    bool open();
+    // Frees and releases what the session holds; safe when partly open, not open or closed.
+    void close();
+
+    // Both fail (null) while the session is not open.
+    std::unique_ptr<WmiEnumerator> createInstanceEnum(const char16_t* className) override;
+    std::unique_ptr<WmiEnumerator> execQuery(const char16_t* wqlText) override;
+
+    IWbemLocator* locator = nullptr;    // one reference owned
+    IWbemServices* services = nullptr;  // one reference owned
+    wchar_t* namespacePath = nullptr;   // a BSTR, owned
+};
+
+}  // namespace quorvane
