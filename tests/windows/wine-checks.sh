@@ -1,0 +1,212 @@
+#!/usr/bin/env bash
+# Runs the cross-built Windows agent under Wine and checks what it serves and how it ends.
+#   tests/windows/wine-checks.sh BUILD_DIR EXPECTED_VERSION
+# BUILD_DIR holds quorvane-agent.exe and set-termination-event.exe. Headless; uses a fresh
+# WINEPREFIX and port 5782 on 127.0.0.1 only; every wait is bounded.
+set -uo pipefail
+
+build_dir=$(cd "$1" && pwd)
+expected_version=$2
+agent="$build_dir/quorvane-agent.exe"
+helper="$build_dir/set-termination-event.exe"
+url=http://127.0.0.1:5782
+
+export WINEPREFIX
+WINEPREFIX=$(mktemp -d /tmp/quorvane-wine.XXXXXX)
+export WINEDEBUG=-all
+logs=$(mktemp -d /tmp/quorvane-wine-logs.XXXXXX)
+failures=0
+passes=0
+
+cleanup() {
+    wineserver -k >/dev/null 2>&1 || true
+    rm -rf "$WINEPREFIX" "$logs"
+}
+trap cleanup EXIT
+
+pass() { passes=$((passes + 1)); echo "ok   - $1"; }
+fail() { failures=$((failures + 1)); echo "FAIL - $1"; }
+check() { # description, command...
+    local description=$1
+    shift
+    if "$@"; then pass "$description"; else fail "$description"; fi
+}
+
+# Wine's own console noise (drive probing, missing 32-bit loader) is not ours.
+clean_log() { grep -v -e "Read access denied" -e "wine32" -e "multiarch" -e "dpkg --add" -e "apt-get install wine32" "$1" || true; }
+
+wait_for_report() { # seconds
+    local deadline=$((SECONDS + $1))
+    while [ $SECONDS -lt $deadline ]; do
+        if curl -s --max-time 5 -o "$logs/report.xml" -w '%{http_code}' "$url/getdata" 2>/dev/null | grep -q 200 &&
+            grep -q '</root>' "$logs/report.xml"; then
+            return 0
+        fi
+        sleep 0.5
+    done
+    return 1
+}
+
+wait_for_exit() { # pid seconds -> sets exit_code (or 124 after killing it)
+    local pid=$1 deadline=$((SECONDS + $2))
+    while kill -0 "$pid" 2>/dev/null; do
+        if [ $SECONDS -ge $deadline ]; then
+            kill -KILL "$pid" 2>/dev/null
+            wait "$pid" 2>/dev/null
+            exit_code=124
+            return
+        fi
+        sleep 0.2
+    done
+    wait "$pid"
+    exit_code=$?
+}
+
+port_free() { ! curl -s --max-time 2 -o /dev/null "$url/" 2>/dev/null; }
+
+start_agent() { # log name
+    wine "$agent" >"$logs/$1.log" 2>&1 </dev/null &
+    agent_pid=$!
+}
+
+attr() { # element attribute -> value from the last report
+    grep -o "<$1 [^>]*" "$logs/report.xml" | head -n 1 | grep -o " $2=\"[^\"]*\"" | sed 's/^[^"]*"//; s/"$//'
+}
+
+echo "== Wine $(wine --version 2>/dev/null) in $WINEPREFIX"
+timeout 120 wineboot -i >/dev/null 2>&1 </dev/null
+wineserver -p 300 >/dev/null 2>&1 </dev/null
+if ! port_free; then
+    echo "port 5782 is in use; cannot run the Wine checks"
+    exit 1
+fi
+
+echo "== 1. the report over HTTP"
+start_agent first
+if wait_for_report 60; then
+    pass "GET /getdata answers 200 with a complete report"
+    sleep 5.5 # at least one timer refresh after the first one
+    wait_for_report 10
+    check "BIOS from Wine's WMI" [ "$(attr bios manufacturer)" = "The Wine Project" ]
+    check "computer system has a name and a manufacturer" \
+        [ -n "$(attr computer name)" -a -n "$(attr computer manufacturer)" ]
+    check "one processor with cores and logical processors" \
+        [ "$(grep -c '<processor ' "$logs/report.xml")" -eq 1 -a "$(attr processor number_of_cores)" -gt 0 \
+        -a "$(attr processor number_of_logical_processors)" -gt 0 ]
+    c_drive=$(grep -o '<storage [^>]*device_name="C:"[^>]*' "$logs/report.xml")
+    c_size=$(echo "$c_drive" | grep -o ' size="[0-9]*"' | grep -o '[0-9]*')
+    c_free=$(echo "$c_drive" | grep -o ' available="[0-9]*"' | grep -o '[0-9]*')
+    check "drive C: is a fixed disk with size and free space" \
+        [ -n "$c_drive" -a "${c_size:-0}" -gt 0 -a "${c_free:-0}" -gt 0 ] \
+        && echo "$c_drive" | grep -q 'drive_type="3"'
+    check "memory from GlobalMemoryStatusEx" [ "$(attr memory total_physical)" -gt 0 ]
+    check "agent_version is the build's version ($expected_version)" \
+        [ "$(attr root agent_version)" = "$expected_version" ]
+    check "agent_description, agent_copyright and agent_edition from the version resource" \
+        [ "$(attr root agent_description)" = "Quorvane Agent version $expected_version" \
+        -a -n "$(attr root agent_copyright)" -a "$(attr root agent_copyright)" != "(unknown)" \
+        -a -n "$(attr root agent_edition)" ]
+    # Wine has neither the processor-time class nor the System performance object.
+    history=$(grep -o '<cpu-usage[^<]*' "$logs/report.xml")
+    check "without processor counters the history stays at 0" \
+        [ "$history" = "<cpu-usage average=\"0\">$(printf '0,%.0s' $(seq 179))0" ]
+    check "without performance data the uptime is 0" grep -q '">0</uptime>' "$logs/report.xml"
+    check "refreshes are counted" [ "$(attr root uc)" -ge 2 ]
+else
+    fail "GET /getdata answers 200 with a complete report"
+    clean_log "$logs/first.log"
+fi
+
+echo "== 2. the target getdata"
+notfound=$(curl -s --max-time 10 --request-target getdata -w ' %{http_code}' "$url/")
+check "getdata receives the 404 page" \
+    [ "$notfound" = "<html><head><title>Quorvane Agent</title></head><body>NOT FOUND<br /></body></html> 404" ]
+
+echo "== 4. a second instance while the port is taken"
+timeout 60 wine "$agent" >"$logs/second.log" 2>&1 </dev/null
+code=$?
+check "second instance exits 70 (got $code)" [ "$code" -eq 70 ]
+clean_log "$logs/second.log" | sed 's/^/     /'
+
+echo "== 3. termination"
+timeout 60 wine "$helper" quorvane-agent.exe >"$logs/helper.log" 2>&1 </dev/null
+clean_log "$logs/helper.log" | sed 's/^/     /'
+wait_for_exit "$agent_pid" 30
+check "setting POCOTRM<pid> ends the agent with 0 (got $exit_code)" [ "$exit_code" -eq 0 ]
+
+start_agent sigint
+if wait_for_report 60; then
+    kill -INT "$agent_pid"
+    wait_for_exit "$agent_pid" 30
+    check "Ctrl+C (SIGINT) ends the agent with 0 (got $exit_code)" [ "$exit_code" -eq 0 ]
+else
+    fail "agent restarted for the Ctrl+C check"
+    kill -KILL "$agent_pid" 2>/dev/null
+fi
+
+echo "== 5. the service"
+timeout 60 wine "$agent" /registerService "/displayName=Quorvane Test Agent" >"$logs/register.log" 2>&1 </dev/null
+code=$?
+check "/registerService exits 0 (got $code)" [ "$code" -eq 0 ]
+check "registration message" grep -q "The application has been successfully registered as a service" "$logs/register.log"
+service_key='HKLM\System\CurrentControlSet\Services\quorvane-agent'
+timeout 60 wine reg query "$service_key" >"$logs/service.reg" 2>&1 </dev/null
+check "display name registered" grep -q "Quorvane Test Agent" "$logs/service.reg"
+check "registered for automatic start" grep -q "Start *REG_DWORD *0x2" "$logs/service.reg"
+check "own process" grep -q "Type *REG_DWORD *0x10" "$logs/service.reg"
+
+# Wine's service manager sometimes answers "database locked" right after a registration: retry.
+service_served=no
+for attempt in 1 2 3; do
+    timeout 60 wine net start quorvane-agent >"$logs/netstart.log" 2>&1 </dev/null
+    if wait_for_report 30; then
+        service_served=yes
+        break
+    fi
+    clean_log "$logs/netstart.log" | sed 's/^/     /'
+    sleep 5
+done
+if [ "$service_served" = yes ]; then
+    pass "the started service serves the report"
+elif grep -q "database locked" "$logs/netstart.log"; then
+    echo "skip - Wine's service manager would not start the service (database locked)"
+else
+    fail "the started service serves the report"
+fi
+timeout 60 wine net stop quorvane-agent >"$logs/netstop.log" 2>&1 </dev/null
+check "the service stops" grep -q "stopped successfully" "$logs/netstop.log"
+
+timeout 60 wine "$agent" /unregisterService >"$logs/unregister.log" 2>&1 </dev/null
+code=$?
+check "/unregisterService exits 0 (got $code)" [ "$code" -eq 0 ]
+check "removal message" grep -q "The service has been successfully unregistered" "$logs/unregister.log"
+timeout 60 wine "$agent" /unregisterService >"$logs/unregister2.log" 2>&1 </dev/null
+code=$?
+check "a second /unregisterService exits 70 (got $code)" [ "$code" -eq 70 ]
+
+echo "== 6. naming"
+start_agent win7
+if wait_for_report 60; then
+    check "default identity: os name Windows 7" [ "$(attr os name)" = "Windows 7" ]
+    check "default identity: Service Pack 1" [ "$(attr os spversion)" = "Service Pack 1" ]
+fi
+timeout 60 wine "$helper" quorvane-agent.exe >/dev/null 2>&1 </dev/null
+wait_for_exit "$agent_pid" 30
+
+timeout 60 winecfg -v win10 >/dev/null 2>&1 </dev/null
+start_agent win10
+if wait_for_report 60; then
+    os_line=$(grep -o '<os [^/]*</os>' "$logs/report.xml")
+    echo "     $os_line"
+    check "win10 identity: version 10.0" [ "$(attr os version | cut -d. -f1-2)" = "10.0" ]
+    check "win10 identity: os name Windows 10" [ "$(attr os name)" = "Windows 10" ]
+    check "win10 identity: full name begins with Windows 10" \
+        bash -c "echo '$os_line' | grep -q '>Windows 10[^<]*</os>'"
+else
+    fail "agent under the win10 identity"
+fi
+timeout 60 wine "$helper" quorvane-agent.exe >/dev/null 2>&1 </dev/null
+wait_for_exit "$agent_pid" 30
+
+echo "$passes passed, $failures failed"
+[ "$failures" -eq 0 ]
