@@ -4,7 +4,6 @@
 #include <Poco/Net/HTTPServerParams.h>
 #include <Poco/Net/Net.h>
 #include <Poco/Net/ServerSocket.h>
-#include <Poco/Net/SocketAddress.h>
 #include <Poco/Thread.h>
 #include <Poco/ThreadPool.h>
 #include <Poco/Timer.h>
@@ -33,14 +32,6 @@ void stopServerAndWaitForHandlers(Poco::Net::HTTPServer& server) {
     while (server.currentThreads() > 0) {
         Poco::Thread::sleep(5);
     }
-}
-
-// Address reuse as usual for a server, but never port sharing: ServerSocket(port, backlog) also
-// enables SO_REUSEPORT, which would let a second agent bind the same port and silently take
-// half of the connections instead of failing.
-void bindListeningSocket(Poco::Net::ServerSocket& socket) {
-    socket.bind(Poco::Net::SocketAddress(Poco::Net::IPAddress(), kPort), true, false);
-    socket.listen(kBacklog);
 }
 
 }  // namespace
@@ -76,7 +67,7 @@ int QuorvaneAgent::main(const std::vector<std::string>&) {
     // Static POCO on Windows does not start the network subsystem by itself; elsewhere a no-op.
     Poco::Net::initializeNetwork();
     Poco::Net::ServerSocket socket;
-    bindListeningSocket(socket);
+    bindListeningSocket(socket, kPort, kBacklog);
 
     Poco::Net::HTTPServer server(new MiniRequestHandlerFactory(&snapshot), socket, params);
     server.start();

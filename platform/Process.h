@@ -1,6 +1,8 @@
 // Process-wide platform set-up the application performs at start and end.
 #pragma once
 
+#include <Poco/Net/ServerSocket.h>
+
 namespace quorvane {
 
 // Sets every locale category to the user's default locale.
@@ -9,5 +11,9 @@ void setProcessLocale();
 // Enters the process's multithreaded COM apartment; false on failure. A no-op elsewhere.
 bool initializeCom();
 void uninitializeCom();
+
+// Binds `socket` to `port` on every IPv4 interface and starts listening, so that a second agent
+// on the same port fails instead of sharing it.
+void bindListeningSocket(Poco::Net::ServerSocket& socket, Poco::UInt16 port, int backlog);
 
 }  // namespace quorvane

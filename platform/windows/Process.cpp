@@ -1,5 +1,7 @@
 #include "platform/Process.h"
 
+#include <Poco/Net/SocketAddress.h>
+
 // clang-format off
 #include <windows.h>
 #include <objbase.h>
@@ -21,6 +23,14 @@ bool initializeCom() {
 
 void uninitializeCom() {
     CoUninitialize();
+}
+
+// No SO_REUSEADDR here: on Windows it lets a second socket bind a port that is being listened on,
+// so a second agent would silently share the port instead of failing. Windows needs no reuse to
+// bind again right after a restart.
+void bindListeningSocket(Poco::Net::ServerSocket& socket, Poco::UInt16 port, int backlog) {
+    socket.bind(Poco::Net::SocketAddress(Poco::Net::IPAddress(), port), false);
+    socket.listen(backlog);
 }
 
 }  // namespace quorvane
