@@ -1,0 +1,386 @@
+// quorvane-load: the one HTTP client every server in the benchmark table is measured with. Each
+// request is a fresh loopback connection: connect, send one GET, read until the server closes.
+//
+//   quorvane-load load --port P [--path /getdata] [--concurrency N]
+//                      (--requests M | --duration SECONDS) [--warmup SECONDS]
+//       prints: requests ok drops errors seconds rps p50_us p99_us max_us bytes_per_response
+//   quorvane-load startup --agent PATH [--port 5782] [--runs N]
+//       spawns the agent N times and prints the time from spawn to the first complete report
+//   quorvane-load slow --port P [--idle 2] [--limit SECONDS]
+//       opens `idle` connections that send nothing, then times one ordinary request
+//
+// Only 127.0.0.1 is ever contacted; every wait is bounded.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+enum class Outcome { ok, drop, error };
+
+struct Options {
+    std::string mode;
+    int port = 5782;
+    std::string path = "/getdata";
+    int concurrency = 1;
+    long requests = 0;
+    double duration = 0;
+    double warmup = 0;
+    std::string agent;
+    int runs = 5;
+    int idle = 2;
+    double limit = 70;
+    double timeout = 10;  // per request, seconds
+};
+
+int openConnection(int port, double timeoutSeconds) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return -1;
+    }
+    timeval tv{};
+    tv.tv_sec = static_cast<time_t>(timeoutSeconds);
+    tv.tv_usec = static_cast<suseconds_t>((timeoutSeconds - static_cast<double>(tv.tv_sec)) * 1e6);
+    // On Linux the send time-out also bounds connect().
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    const int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// One request on a new connection. `received` gets every byte until the server closed.
+Outcome request(const Options& options, const std::string& message, std::string& received) {
+    received.clear();
+    const int fd = openConnection(options.port, options.timeout);
+    if (fd < 0) {
+        return Outcome::error;
+    }
+    std::size_t sent = 0;
+    while (sent < message.size()) {
+        const ssize_t n = send(fd, message.data() + sent, message.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) {
+            close(fd);
+            return errno == ECONNRESET || errno == EPIPE ? Outcome::drop : Outcome::error;
+        }
+        sent += static_cast<std::size_t>(n);
+    }
+    char buffer[16384];
+    bool closedCleanly = false;
+    bool timedOut = false;
+    for (;;) {
+        const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+        if (n > 0) {
+            received.append(buffer, static_cast<std::size_t>(n));
+            continue;
+        }
+        closedCleanly = (n == 0);
+        timedOut = n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+        break;
+    }
+    close(fd);
+    if (timedOut) {
+        return Outcome::error;
+    }
+    if (received.empty()) {
+        // Accepted, then closed or reset without a byte: the server could not queue it.
+        return Outcome::drop;
+    }
+    const bool status200 =
+        received.compare(0, 9, "HTTP/1.1 ") == 0 || received.compare(0, 9, "HTTP/1.0 ") == 0;
+    if (!closedCleanly || !status200 || received.compare(9, 3, "200") != 0 ||
+        received.find("\r\n\r\n") == std::string::npos) {
+        return Outcome::error;
+    }
+    return Outcome::ok;
+}
+
+std::string getMessage(const Options& options) {
+    return "GET " + options.path +
+           " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\nUser-Agent: quorvane-load\r\n\r\n";
+}
+
+double percentile(const std::vector<double>& sorted, double p) {
+    if (sorted.empty()) {
+        return 0;
+    }
+    const double rank = p * static_cast<double>(sorted.size() - 1);
+    const std::size_t index = static_cast<std::size_t>(rank + 0.5);
+    return sorted[std::min(index, sorted.size() - 1)];
+}
+
+int runLoad(const Options& options) {
+    const std::string message = getMessage(options);
+    if (options.warmup > 0) {
+        const auto warmEnd = Clock::now() + std::chrono::duration<double>(options.warmup);
+        std::vector<std::thread> threads;
+        for (int t = 0; t < options.concurrency; ++t) {
+            threads.emplace_back([&] {
+                std::string received;
+                while (Clock::now() < warmEnd) {
+                    request(options, message, received);
+                }
+            });
+        }
+        for (auto& thread : threads) {
+            thread.join();
+        }
+    }
+
+    std::atomic<long> tickets{options.requests};
+    std::atomic<long> ok{0}, drops{0}, errors{0};
+    std::atomic<unsigned long long> okBytes{0};
+    std::vector<std::vector<double>> latencies(static_cast<std::size_t>(options.concurrency));
+    const auto start = Clock::now();
+    const auto end = start + std::chrono::duration<double>(options.duration);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < options.concurrency; ++t) {
+        threads.emplace_back([&, t] {
+            std::string received;
+            auto& mine = latencies[static_cast<std::size_t>(t)];
+            for (;;) {
+                if (options.requests > 0) {
+                    if (tickets.fetch_sub(1) <= 0) {
+                        break;
+                    }
+                } else if (Clock::now() >= end) {
+                    break;
+                }
+                const auto begin = Clock::now();
+                const Outcome outcome = request(options, message, received);
+                const double micros =
+                    std::chrono::duration<double, std::micro>(Clock::now() - begin).count();
+                switch (outcome) {
+                    case Outcome::ok:
+                        ++ok;
+                        okBytes += received.size();
+                        mine.push_back(micros);
+                        break;
+                    case Outcome::drop:
+                        ++drops;
+                        break;
+                    case Outcome::error:
+                        ++errors;
+                        break;
+                }
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    std::vector<double> all;
+    for (const auto& mine : latencies) {
+        all.insert(all.end(), mine.begin(), mine.end());
+    }
+    std::sort(all.begin(), all.end());
+    const long total = ok + drops + errors;
+    std::printf(
+        "requests=%ld ok=%ld drops=%ld errors=%ld seconds=%.3f rps=%.0f p50_us=%.0f p99_us=%.0f "
+        "max_us=%.0f bytes_per_response=%llu\n",
+        total, ok.load(), drops.load(), errors.load(), seconds,
+        static_cast<double>(ok.load()) / seconds, percentile(all, 0.50), percentile(all, 0.99),
+        all.empty() ? 0.0 : all.back(),
+        ok > 0 ? okBytes.load() / static_cast<unsigned long long>(ok.load()) : 0ull);
+    return errors == 0 ? 0 : 3;
+}
+
+// Spawn the agent, poll until one complete report arrives, stop it. Polls every 0.5 ms so the
+// figure is not dominated by the polling interval.
+int runStartup(const Options& options) {
+    const std::string message = getMessage(options);
+    std::vector<double> figures;
+    for (int run = 0; run < options.runs; ++run) {
+        pid_t pid = -1;
+        char* argv[] = {const_cast<char*>(options.agent.c_str()), nullptr};
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        const auto begin = Clock::now();
+        const int spawned =
+            posix_spawn(&pid, options.agent.c_str(), &actions, nullptr, argv, environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (spawned != 0) {
+            std::fprintf(stderr, "cannot start %s\n", options.agent.c_str());
+            return 2;
+        }
+        const auto deadline = begin + std::chrono::seconds(10);
+        double millis = -1;
+        std::string received;
+        Options quick = options;
+        quick.timeout = 2;
+        while (Clock::now() < deadline) {
+            if (request(quick, message, received) == Outcome::ok &&
+                received.find("</root>\n") != std::string::npos) {
+                millis = std::chrono::duration<double, std::milli>(Clock::now() - begin).count();
+                break;
+            }
+            int status = 0;
+            if (waitpid(pid, &status, WNOHANG) == pid) {
+                pid = -1;
+                break;
+            }
+            usleep(500);
+        }
+        if (pid > 0) {
+            kill(pid, SIGTERM);
+            int status = 0;
+            for (int i = 0; i < 1000 && waitpid(pid, &status, WNOHANG) == 0; ++i) {
+                usleep(10000);
+            }
+            if (waitpid(pid, &status, WNOHANG) == 0) {
+                kill(pid, SIGKILL);
+                waitpid(pid, &status, 0);
+            }
+        }
+        if (millis < 0) {
+            std::fprintf(stderr, "run %d: no complete report within 10 s\n", run);
+            return 3;
+        }
+        figures.push_back(millis);
+        usleep(100000);  // let the port's listening socket go away
+    }
+    std::sort(figures.begin(), figures.end());
+    std::printf("runs=%zu first_report_ms_median=%.1f first_report_ms_max=%.1f\n", figures.size(),
+                percentile(figures, 0.5), figures.back());
+    return 0;
+}
+
+int runSlow(const Options& options) {
+    std::vector<int> idle;
+    for (int i = 0; i < options.idle; ++i) {
+        const int fd = openConnection(options.port, options.limit + 5);
+        if (fd < 0) {
+            std::fprintf(stderr, "cannot open idle connection %d\n", i);
+            return 2;
+        }
+        idle.push_back(fd);
+    }
+    // Give the server time to hand both idle connections to its two connection threads.
+    usleep(300000);
+    Options third = options;
+    third.timeout = options.limit;
+    std::string received;
+    const auto begin = Clock::now();
+    const Outcome outcome = request(third, getMessage(options), received);
+    const double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
+    // What did the silent connections get when the server gave up on them?
+    std::string idleAnswer;
+    {
+        char buffer[512];
+        const ssize_t n = recv(idle[0], buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n > 0) {
+            idleAnswer.assign(buffer, static_cast<std::size_t>(n));
+            idleAnswer = idleAnswer.substr(0, idleAnswer.find("\r\n"));
+        } else if (n == 0) {
+            idleAnswer = "closed without a response";
+        } else {
+            idleAnswer = "still open";
+        }
+    }
+    for (const int fd : idle) {
+        close(fd);
+    }
+    std::printf(
+        "idle_connections=%d third_client_wait_s=%.2f third_client_outcome=%s "
+        "idle_connection_end=\"%s\"\n",
+        options.idle, seconds,
+        outcome == Outcome::ok     ? "served"
+        : outcome == Outcome::drop ? "dropped"
+                                   : "error",
+        idleAnswer.c_str());
+    return outcome == Outcome::ok ? 0 : 3;
+}
+
+[[noreturn]] void usage() {
+    std::fprintf(stderr,
+                 "usage: quorvane-load load|startup|slow [--port P] [--path T] [--concurrency N] "
+                 "[--requests M | --duration S] [--warmup S] [--agent PATH] [--runs N] "
+                 "[--idle N] [--limit S]\n");
+    std::exit(2);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    signal(SIGPIPE, SIG_IGN);
+    if (argc < 2) {
+        usage();
+    }
+    Options options;
+    options.mode = argv[1];
+    for (int i = 2; i < argc; ++i) {
+        const std::string name = argv[i];
+        if (i + 1 >= argc) {
+            usage();
+        }
+        const char* value = argv[++i];
+        if (name == "--port") {
+            options.port = std::atoi(value);
+        } else if (name == "--path") {
+            options.path = value;
+        } else if (name == "--concurrency") {
+            options.concurrency = std::max(1, std::atoi(value));
+        } else if (name == "--requests") {
+            options.requests = std::atol(value);
+        } else if (name == "--duration") {
+            options.duration = std::atof(value);
+        } else if (name == "--warmup") {
+            options.warmup = std::atof(value);
+        } else if (name == "--agent") {
+            options.agent = value;
+        } else if (name == "--runs") {
+            options.runs = std::max(1, std::atoi(value));
+        } else if (name == "--idle") {
+            options.idle = std::max(0, std::atoi(value));
+        } else if (name == "--limit") {
+            options.limit = std::atof(value);
+        } else {
+            usage();
+        }
+    }
+    if (options.mode == "load") {
+        if ((options.requests <= 0) == (options.duration <= 0)) {
+            usage();
+        }
+        return runLoad(options);
+    }
+    if (options.mode == "startup" && !options.agent.empty()) {
+        return runStartup(options);
+    }
+    if (options.mode == "slow") {
+        return runSlow(options);
+    }
+    usage();
+}

@@ -1,0 +1,291 @@
+#!/usr/bin/env bash
+# The agent measured against its peers, in one run on this machine, and its own costs.
+#
+#   bench/run.sh
+#
+# Installs what it needs (Debian packages, only when missing), builds in Release mode into
+# build-bench/, then prints, as Markdown:
+#   1. requests/s, p50 and p99 at concurrency 1, 2 and 8 for the agent's /getdata, nginx serving
+#      the very same report bytes as a static file with keep-alive off, and node_exporter's
+#      /metrics; all with the same client (bench/LoadClient.cpp), a new connection per request;
+#   2. Google Benchmark: one report document and one refresh cycle, in µs;
+#   3. resources: resident memory after start and after 100,000 requests, CPU per idle refresh,
+#      time from process start to the first complete report;
+#   4. how long a third client waits while two connections send nothing.
+#
+# Everything talks to 127.0.0.1 only. Every process started here is stopped on exit.
+# Knobs (environment): DURATION (s per cell, 5), IDLE_PERIODS (refresh periods, 6),
+# SOAK_REQUESTS (100000), SLOW_CLIENTS (1 = measure, up to 70 s; 0 = skip).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+DURATION=${DURATION:-5}
+IDLE_PERIODS=${IDLE_PERIODS:-6}
+SOAK_REQUESTS=${SOAK_REQUESTS:-100000}
+SLOW_CLIENTS=${SLOW_CLIENTS:-1}
+AGENT_PORT=5782
+BUILD=build-bench
+
+scripts/deps.sh nginx prometheus-node-exporter libbenchmark-dev >&2
+
+echo "Building (Release) into $BUILD/ ..." >&2
+cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DQUORVANE_BUILD_BENCH=ON \
+    -DQUORVANE_BUILD_TESTS=OFF >/dev/null
+cmake --build "$BUILD" -j"$(nproc)" >/dev/null
+
+AGENT=$PWD/$BUILD/quorvane-agent
+LOAD=$PWD/$BUILD/bench/quorvane-load
+REPORT_BENCH=$PWD/$BUILD/bench/quorvane-report-bench
+
+WORK=$(mktemp -d /tmp/quorvane-bench.XXXXXX)
+PIDS=()
+cleanup() {
+    local pid
+    for pid in "${PIDS[@]}"; do
+        kill "$pid" 2>/dev/null || true
+    done
+    for pid in "${PIDS[@]}"; do
+        for _ in $(seq 50); do
+            kill -0 "$pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill -9 "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+port_in_use() {
+    ss -Htln "sport = :$1" | grep -q .
+}
+
+free_port() {
+    local port
+    for port in $(seq 18080 18180); do
+        if ! port_in_use "$port"; then
+            echo "$port"
+            return
+        fi
+    done
+    echo "no free loopback port in 18080..18180" >&2
+    exit 1
+}
+
+wait_for_http() {  # url
+    for _ in $(seq 200); do
+        curl -sf -o /dev/null --max-time 2 "$1" && return 0
+        sleep 0.05
+    done
+    echo "nothing answers at $1" >&2
+    return 1
+}
+
+# The agent always listens on 5782: wait (bounded) for another user of the port to go away.
+wait_for_agent_port() {
+    for _ in $(seq 120); do
+        port_in_use "$AGENT_PORT" || return 0
+        sleep 0.5
+    done
+    echo "port $AGENT_PORT stays in use; stop whatever listens there and run again" >&2
+    exit 1
+}
+
+start_agent() {  # sets AGENT_PID
+    wait_for_agent_port
+    "$AGENT" >"$WORK/agent.log" 2>&1 &
+    AGENT_PID=$!
+    PIDS+=("$AGENT_PID")
+    wait_for_http "http://127.0.0.1:$AGENT_PORT/getdata"
+}
+
+stop_pid() {  # pid: stop it and forget it, so the exit trap never signals a reused id
+    kill "$1" 2>/dev/null || true
+    wait "$1" 2>/dev/null || true
+    local kept=() pid
+    for pid in "${PIDS[@]}"; do
+        [ "$pid" = "$1" ] || kept+=("$pid")
+    done
+    PIDS=("${kept[@]}")
+}
+
+field() {  # key line
+    echo "$2" | tr ' ' '\n' | sed -n "s/^$1=//p"
+}
+
+rss_kb() {
+    awk '/^VmRSS:/ {print $2}' "/proc/$1/status"
+}
+
+# CPU time of every thread of a process, in ns (scheduler accounting, not 10 ms ticks).
+cpu_ns() {
+    cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{sum += $1} END {printf "%.0f", sum}'
+}
+
+ticks() {  # utime + stime of the whole process, in clock ticks
+    awk '{print $14 + $15}' "/proc/$1/stat"
+}
+
+refresh_count() {
+    curl -s --max-time 5 "http://127.0.0.1:$AGENT_PORT/getdata" | sed -n 's/.* uc="\([0-9]*\)".*/\1/p' | head -1
+}
+
+# ---------------------------------------------------------------------------------------------
+echo "Starting the agent, nginx and node_exporter on loopback ..." >&2
+start_agent
+mkdir -p "$WORK/www" "$WORK/nginx/logs"
+curl -s --max-time 5 -o "$WORK/www/getdata" "http://127.0.0.1:$AGENT_PORT/getdata"
+chmod -R go+rX "$WORK"
+
+NGINX_PORT=$(free_port)
+cat >"$WORK/nginx/nginx.conf" <<EOF
+daemon off;
+worker_processes auto;
+pid $WORK/nginx/nginx.pid;
+error_log $WORK/nginx/logs/error.log warn;
+events { worker_connections 1024; }
+http {
+    access_log off;
+    keepalive_timeout 0;
+    sendfile on;
+    default_type text/xml;
+    client_body_temp_path $WORK/nginx/body;
+    proxy_temp_path $WORK/nginx/proxy;
+    fastcgi_temp_path $WORK/nginx/fastcgi;
+    uwsgi_temp_path $WORK/nginx/uwsgi;
+    scgi_temp_path $WORK/nginx/scgi;
+    server {
+        listen 127.0.0.1:$NGINX_PORT backlog=64;
+        root $WORK/www;
+        add_header Pragma no-cache;
+    }
+}
+EOF
+nginx -p "$WORK/nginx" -e "$WORK/nginx/logs/error.log" -c "$WORK/nginx/nginx.conf" &
+PIDS+=("$!")
+NGINX_PID=$!
+wait_for_http "http://127.0.0.1:$NGINX_PORT/getdata"
+if ! cmp -s "$WORK/www/getdata" <(curl -s --max-time 5 "http://127.0.0.1:$NGINX_PORT/getdata"); then
+    echo "nginx does not serve the report bytes" >&2
+    exit 1
+fi
+
+NODE_PORT=$(free_port)
+prometheus-node-exporter --web.listen-address="127.0.0.1:$NODE_PORT" >"$WORK/node.log" 2>&1 &
+PIDS+=("$!")
+NODE_PID=$!
+wait_for_http "http://127.0.0.1:$NODE_PORT/metrics"
+
+declare -A RPS P50 P99 BYTES
+measure() {  # name port path concurrency
+    local line
+    line=$("$LOAD" load --port "$2" --path "$3" --concurrency "$4" --duration "$DURATION" \
+        --warmup 0.5) || { echo "$1 c=$4: errors: $line" >&2; }
+    RPS[$1,$4]=$(field rps "$line")
+    P50[$1,$4]=$(field p50_us "$line")
+    P99[$1,$4]=$(field p99_us "$line")
+    BYTES[$1]=$(field bytes_per_response "$line")
+    echo "  $1 c=$4: $line" >&2
+}
+echo "Load: ${DURATION} s per cell after 0.5 s warm-up ..." >&2
+LOADAVG_BEFORE=$(cut -d' ' -f1-3 /proc/loadavg)
+for c in 1 2 8; do
+    measure agent "$AGENT_PORT" /getdata "$c"
+    measure nginx "$NGINX_PORT" /getdata "$c"
+    measure node_exporter "$NODE_PORT" /metrics "$c"
+done
+stop_pid "$NGINX_PID"
+stop_pid "$NODE_PID"
+stop_pid "$AGENT_PID"
+
+ms() { awk -v us="$1" 'BEGIN {printf "%.2f", us / 1000}'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN {if (b > 0) printf "%.0f%%", 100 * a / b; else print "-"}'; }
+
+echo
+echo "## Machine"
+echo
+echo "- date: $(date -u '+%Y-%m-%d %H:%M UTC')"
+echo "- nproc: $(nproc); CPU: $(lscpu | sed -n 's/^Model name: *//p' | head -1); kernel: $(uname -r)"
+echo "- load average before the load runs: $LOADAVG_BEFORE"
+echo "- commit: $(git rev-parse --short HEAD 2>/dev/null || echo unknown)$(git diff --quiet 2>/dev/null || echo ' (with local changes)')"
+echo "- response sizes: agent ${BYTES[agent]} B, nginx ${BYTES[nginx]} B, node_exporter ${BYTES[node_exporter]} B (header included)"
+echo
+echo "## New connection per request, ${DURATION} s per cell"
+echo
+echo "| c | agent req/s | agent p50 / p99 ms | nginx req/s | nginx p50 / p99 ms | node_exporter req/s | node_exporter p50 / p99 ms | agent/nginx | agent/node_exporter |"
+echo "|---|---|---|---|---|---|---|---|---|"
+for c in 1 2 8; do
+    echo "| $c | ${RPS[agent,$c]} | $(ms "${P50[agent,$c]}") / $(ms "${P99[agent,$c]}") | ${RPS[nginx,$c]} | $(ms "${P50[nginx,$c]}") / $(ms "${P99[nginx,$c]}") | ${RPS[node_exporter,$c]} | $(ms "${P50[node_exporter,$c]}") / $(ms "${P99[node_exporter,$c]}") | $(ratio "${RPS[agent,$c]}" "${RPS[nginx,$c]}") | $(ratio "${RPS[agent,$c]}" "${RPS[node_exporter,$c]}") |"
+done
+
+# ---------------------------------------------------------------------------------------------
+echo "Google Benchmark ..." >&2
+"$REPORT_BENCH" --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
+    --benchmark_min_time=0.5 --benchmark_format=csv 2>/dev/null >"$WORK/gbench.csv"
+echo
+echo "## In process (Google Benchmark, median of 3)"
+echo
+echo "| benchmark | wall µs | CPU µs | document bytes |"
+echo "|---|---|---|---|"
+awk -F, 'NR > 1 && $1 ~ /_median"?$/ {
+    name = $1; gsub(/"/, "", name); sub(/_median$/, "", name)
+    printf "| %s | %.2f | %.2f | %s |\n", name, $3, $4, ($11 == "" ? "-" : $11)
+}' "$WORK/gbench.csv"
+
+# ---------------------------------------------------------------------------------------------
+echo "Start-up ..." >&2
+wait_for_agent_port
+STARTUP=$("$LOAD" startup --agent "$AGENT" --port "$AGENT_PORT" --runs 5)
+
+echo "Resources: $SOAK_REQUESTS requests, then $IDLE_PERIODS idle refresh periods ..." >&2
+start_agent
+RSS_START=$(rss_kb "$AGENT_PID")
+SOAK=$("$LOAD" load --port "$AGENT_PORT" --path /getdata --concurrency 8 \
+    --requests "$SOAK_REQUESTS") || true
+RSS_AFTER=$(rss_kb "$AGENT_PID")
+HWM=$(awk '/^VmHWM:/ {print $2}' "/proc/$AGENT_PID/status")
+sleep 1
+UC0=$(refresh_count)
+CPU0=$(cpu_ns "$AGENT_PID")
+T0=$(ticks "$AGENT_PID")
+sleep $((IDLE_PERIODS * 5))
+CPU1=$(cpu_ns "$AGENT_PID")
+T1=$(ticks "$AGENT_PID")
+UC1=$(refresh_count)
+REFRESHES=$((UC1 - UC0))
+stop_pid "$AGENT_PID"
+
+echo
+echo "## Resources (agent, Release build)"
+echo
+echo "| figure | value |"
+echo "|---|---|"
+echo "| resident memory after start (first report served) | $RSS_START kB |"
+echo "| resident memory after $(field ok "$SOAK") more requests (c=8, drops $(field drops "$SOAK"), errors $(field errors "$SOAK")) | $RSS_AFTER kB (peak $HWM kB) |"
+echo "| growth over those requests | $((RSS_AFTER - RSS_START)) kB |"
+awk -v a="$CPU0" -v b="$CPU1" -v n="$REFRESHES" -v t="$((T1 - T0))" -v hz="$(getconf CLK_TCK)" 'BEGIN {
+    if (n > 0) {
+        printf "| CPU per refresh while idle (whole process, %d refreshes) | %.0f µs (ticks: %.0f µs) |\n", n, (b - a) / n / 1000, t * 1e6 / hz / n
+    } else {
+        print "| CPU per refresh while idle | no refresh seen |"
+    }
+}'
+echo "| process start to first complete report (5 runs) | median $(field first_report_ms_median "$STARTUP") ms, max $(field first_report_ms_max "$STARTUP") ms |"
+
+# ---------------------------------------------------------------------------------------------
+if [ "$SLOW_CLIENTS" = 1 ]; then
+    echo "Slow clients: two silent connections, then one ordinary request (up to 70 s) ..." >&2
+    start_agent
+    SLOW=$("$LOAD" slow --port "$AGENT_PORT" --idle 2 --limit 70) || true
+    AFTER_SLOW=$("$LOAD" load --port "$AGENT_PORT" --concurrency 1 --requests 10) || true
+    stop_pid "$AGENT_PID"
+    echo
+    echo "## Slow clients"
+    echo
+    echo "| figure | value |"
+    echo "|---|---|"
+    echo "| third client's wait while 2 connections send nothing | $(field third_client_wait_s "$SLOW") s ($(field third_client_outcome "$SLOW")) |"
+    echo "| what the silent connections got | $(echo "$SLOW" | sed -n 's/.*idle_connection_end="\([^"]*\)".*/\1/p') |"
+    echo "| 10 requests right after | $(field ok "$AFTER_SLOW") ok |"
+fi

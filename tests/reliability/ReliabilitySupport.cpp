@@ -1,0 +1,250 @@
+#include "ReliabilitySupport.h"
+
+#include <Poco/Net/HTTPServerParams.h>
+#include <Poco/Net/NetException.h>
+#include <Poco/Net/SocketAddress.h>
+#include <Poco/Net/StreamSocket.h>
+#include <Poco/SAX/DefaultHandler.h>
+#include <Poco/SAX/InputSource.h>
+#include <Poco/SAX/SAXException.h>
+#include <Poco/SAX/SAXParser.h>
+#include <Poco/Thread.h>
+#include <dirent.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "report/RequestHandlers.h"
+
+namespace quorvane::test {
+
+namespace {
+// A server that closes early must not kill the test process with SIGPIPE.
+[[maybe_unused]] const bool kIgnoreSigpipe = [] {
+    std::signal(SIGPIPE, SIG_IGN);
+    return true;
+}();
+}  // namespace
+
+Fetched fetchReport(Poco::UInt16 port, const std::string& target, double timeoutSeconds) {
+    Fetched fetched;
+    const Poco::Timespan timeout(static_cast<long>(timeoutSeconds * 1e6));
+    std::string raw;
+    bool connected = false;
+    bool closedByServer = false;
+    try {
+        Poco::Net::StreamSocket socket;
+        socket.connect(Poco::Net::SocketAddress("127.0.0.1", port), timeout);
+        connected = true;
+        socket.setReceiveTimeout(timeout);
+        socket.setSendTimeout(timeout);
+        const std::string request =
+            "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+        socket.sendBytes(request.data(), static_cast<int>(request.size()));
+        char buffer[8192];
+        for (;;) {
+            const int n = socket.receiveBytes(buffer, sizeof buffer);
+            if (n <= 0) {
+                closedByServer = true;
+                break;
+            }
+            raw.append(buffer, static_cast<std::size_t>(n));
+        }
+    } catch (const Poco::TimeoutException&) {
+        fetched.what = "timed out after " + std::to_string(raw.size()) + " bytes";
+        return fetched;
+    } catch (const Poco::Exception& e) {
+        // A reset (or a broken pipe) once connected is the server closing on us: a drop when it
+        // came before any byte, an error after part of a response (checked below).
+        const bool reset =
+            dynamic_cast<const Poco::Net::ConnectionResetException*>(&e) != nullptr ||
+            e.code() == ECONNRESET || e.code() == EPIPE;
+        if (!connected || !reset) {
+            fetched.what = e.displayText();
+            return fetched;
+        }
+    }
+    if (raw.empty()) {
+        fetched.outcome = Outcome::drop;
+        fetched.what = "no response";
+        return fetched;
+    }
+    const auto headerEnd = raw.find("\r\n\r\n");
+    if (raw.compare(0, 13, "HTTP/1.1 200 ") != 0 || headerEnd == std::string::npos) {
+        fetched.what = "not a 200 response: " + raw.substr(0, raw.find("\r\n"));
+        return fetched;
+    }
+    fetched.body = raw.substr(headerEnd + 4);
+    static const std::string end = "</root>\n";
+    if (!closedByServer || fetched.body.size() < end.size() ||
+        fetched.body.compare(fetched.body.size() - end.size(), end.size(), end) != 0) {
+        fetched.what = "incomplete document (" + std::to_string(fetched.body.size()) + " bytes)";
+        return fetched;
+    }
+    fetched.outcome = Outcome::ok;
+    return fetched;
+}
+
+std::string xmlError(const std::string& document) {
+    Poco::XML::SAXParser parser;
+    Poco::XML::DefaultHandler handler;
+    parser.setContentHandler(&handler);
+    parser.setErrorHandler(&handler);
+    try {
+        parser.parseMemoryNP(document.data(), document.size());
+    } catch (const Poco::Exception& e) {
+        return e.displayText();
+    }
+    return std::string();
+}
+
+void Tally::add(Outcome outcome) {
+    switch (outcome) {
+        case Outcome::ok:
+            ++ok;
+            break;
+        case Outcome::drop:
+            ++drops;
+            break;
+        case Outcome::error:
+            ++errors;
+            break;
+    }
+}
+
+void populateSnapshot(SystemSnapshot& snapshot) {
+    Poco::FastMutex::ScopedLock lock(snapshotMutex);
+    setTextField(snapshot.operatingSystem.version, u"10.0.19045");
+    setTextField(snapshot.operatingSystem.lastBootUpTime, u"20261201081530.125000+060");
+    setTextField(snapshot.operatingSystem.localDateTime, u"20261209101112.500000+060");
+    setTextField(snapshot.bios.name, u"Default System BIOS");
+    setTextField(snapshot.bios.manufacturer, u"American Megatrends Inc.");
+    setTextField(snapshot.bios.serialNumber, u"SN-0042");
+    setTextField(snapshot.bios.smbiosBiosVersion, u"1.21.0");
+    setTextField(snapshot.bios.version, u"ALASKA - 1072009");
+    setTextField(snapshot.computerSystem.name, u"BUILD-SERVER-07");
+    setTextField(snapshot.computerSystem.domain, u"corp.example.net");
+    setTextField(snapshot.computerSystem.model, u"PowerEdge R640");
+    setTextField(snapshot.computerSystem.manufacturer, u"Dell Inc.");
+    setTextField(snapshot.computerSystem.primaryOwnerName, u"Operations & Support <ops>");
+    snapshot.processors.assign(8, ProcessorInfo{});
+    for (std::size_t i = 0; i < snapshot.processors.size(); ++i) {
+        ProcessorInfo& processor = snapshot.processors[i];
+        setTextField(processor.deviceId,
+                     u"CPU" + std::u16string(1, static_cast<char16_t>(u'0' + i)));
+        setTextField(processor.caption, u"Intel64 Family 6 Model 85 Stepping 4");
+        setTextField(processor.manufacturer, u"GenuineIntel");
+        setTextField(processor.name, u"Intel(R) Xeon(R) Gold 6130 CPU @ 2.10GHz");
+        processor.maxClockSpeed = 2095;
+        processor.numberOfCores = 16;
+        processor.numberOfLogicalProcessors = 32;
+    }
+    for (std::size_t i = 0; i < 4; ++i) {
+        DiskInfo& disk = snapshot.disks[i];
+        disk.inUse = 1;
+        setTextField(disk.deviceId, std::u16string(1, static_cast<char16_t>(u'C' + i)) + u":");
+        disk.driveType = 3;
+        disk.size = 511705624576ull;
+        disk.freeSpace = 123456789012ull;
+        setTextField(disk.volumeName, u"Donn\u00e9es syst\u00e8me");
+        setTextField(disk.fileSystem, u"NTFS");
+    }
+    for (std::size_t i = 0; i < kCpuHistoryLength; ++i) {
+        snapshot.cpuUsageHistory[i] = static_cast<std::int32_t>((i * 37) % 101);
+    }
+    snapshot.memory.dwMemoryLoad = 41;
+    snapshot.memory.ullTotalPhys = 68719476736ull;
+    snapshot.memory.ullAvailPhys = 40532983808ull;
+}
+
+InProcessServer::InProcessServer(SystemSnapshot& snapshot, Poco::Timespan connectionTimeout) {
+    Poco::Net::HTTPServerParams::Ptr params = new Poco::Net::HTTPServerParams;
+    params->setMaxQueued(10);
+    params->setMaxThreads(2);
+    params->setTimeout(connectionTimeout);
+    socket_ = Poco::Net::ServerSocket(Poco::Net::SocketAddress("127.0.0.1", 0), 64);
+    server_ = std::make_unique<Poco::Net::HTTPServer>(new MiniRequestHandlerFactory(&snapshot),
+                                                      socket_, params);
+    server_->start();
+    port_ = socket_.address().port();
+}
+
+InProcessServer::~InProcessServer() {
+    stop();
+}
+
+bool InProcessServer::stop(double seconds) {
+    if (stopped_) {
+        return true;
+    }
+    stopped_ = true;
+    server_->stopAll(true);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    bool drained = true;
+    while (server_->currentThreads() > 0) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            drained = false;
+            break;
+        }
+        Poco::Thread::sleep(5);
+    }
+    // Connections still waiting in the backlog are refused from here on.
+    socket_.close();
+    return drained;
+}
+
+pid_t agentChildPid() {
+    const pid_t self = getpid();
+    DIR* proc = opendir("/proc");
+    if (proc == nullptr) {
+        return -1;
+    }
+    pid_t found = -1;
+    while (dirent* entry = readdir(proc)) {
+        char* end = nullptr;
+        const long pid = std::strtol(entry->d_name, &end, 10);
+        if (end == entry->d_name || *end != '\0') {
+            continue;
+        }
+        std::ifstream stat("/proc/" + std::string(entry->d_name) + "/stat");
+        std::string line;
+        if (!std::getline(stat, line)) {
+            continue;
+        }
+        // pid (comm) state ppid ...; comm may hold blanks, so split after the last ')'.
+        const auto open = line.find('(');
+        const auto close = line.rfind(')');
+        if (open == std::string::npos || close == std::string::npos) {
+            continue;
+        }
+        const std::string comm = line.substr(open + 1, close - open - 1);
+        std::istringstream rest(line.substr(close + 1));
+        std::string state;
+        long ppid = 0;
+        rest >> state >> ppid;
+        if (ppid == self && comm == "quorvane-agent" && state != "Z") {
+            found = static_cast<pid_t>(pid);
+            break;
+        }
+    }
+    closedir(proc);
+    return found;
+}
+
+long residentKilobytes(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.compare(0, 6, "VmRSS:") == 0) {
+            return std::strtol(line.c_str() + 6, nullptr, 10);
+        }
+    }
+    return -1;
+}
+
+}  // namespace quorvane::test

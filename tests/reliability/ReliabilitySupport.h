@@ -1,0 +1,75 @@
+// Helpers shared by the reliability suites: a classifying loopback client, an XML conformance
+// check, the server pieces assembled in-process, and process figures from /proc.
+#pragma once
+
+#include <Poco/Net/HTTPServer.h>
+#include <Poco/Net/ServerSocket.h>
+#include <Poco/Timespan.h>
+#include <sys/types.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "fakes/NullConnection.h"
+#include "snapshot/SystemSnapshot.h"
+
+namespace quorvane::test {
+
+// ok: a 200 response with a complete report, then the server closed the connection.
+// drop: the connection was accepted and then closed or reset before a single byte came back
+// (what the server does with a connection it cannot queue). error: anything else.
+enum class Outcome { ok, drop, error };
+
+struct Fetched {
+    Outcome outcome = Outcome::error;
+    std::string body;
+    std::string what;  // why it is not ok
+};
+
+// One GET on a new connection to 127.0.0.1:port, every wait bounded by `timeoutSeconds`.
+Fetched fetchReport(Poco::UInt16 port, const std::string& target = "/getdata",
+                    double timeoutSeconds = 10);
+
+// Empty when `document` is well-formed XML for expat (through Poco's SAX parser), else the
+// parser's message.
+std::string xmlError(const std::string& document);
+
+struct Tally {
+    std::atomic<long> ok{0};
+    std::atomic<long> drops{0};
+    std::atomic<long> errors{0};
+    void add(Outcome outcome);
+    long total() const { return ok + drops + errors; }
+};
+
+// Typical content for every snapshot field (8 processors, 4 disks, a full load history).
+// Takes snapshotMutex.
+void populateSnapshot(SystemSnapshot& snapshot);
+
+// The agent's server pieces on an ephemeral 127.0.0.1 port, over the link-time fakes, with the
+// agent's limits (2 threads, 10 queued).
+class InProcessServer {
+  public:
+    explicit InProcessServer(SystemSnapshot& snapshot,
+                             Poco::Timespan connectionTimeout = Poco::Timespan(60, 0));
+    ~InProcessServer();
+
+    Poco::UInt16 port() const { return port_; }
+    // What the agent does at shutdown: abort open connections, wait until no connection thread
+    // is left (bounded: false when threads remain after `seconds`), then close the socket.
+    bool stop(double seconds = 30);
+
+  private:
+    Poco::Net::ServerSocket socket_;
+    std::unique_ptr<Poco::Net::HTTPServer> server_;
+    Poco::UInt16 port_ = 0;
+    bool stopped_ = false;
+};
+
+// The one quorvane-agent child of this process, found in /proc, or -1.
+pid_t agentChildPid();
+// VmRSS of a process in kB, or -1.
+long residentKilobytes(pid_t pid);
+
+}  // namespace quorvane::test
