@@ -295,19 +295,24 @@ int runSlow(const Options& options) {
     const auto begin = Clock::now();
     const Outcome outcome = request(third, getMessage(options), received);
     const double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
-    // What did the silent connections get when the server gave up on them?
+    // What did the silent connections get when the server gave up on them? The second one may
+    // still be open: the server frees one thread, which then serves the third client.
     std::string idleAnswer;
-    {
+    for (const int fd : idle) {
+        timeval shortWait{1, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &shortWait, sizeof shortWait);
         char buffer[512];
-        const ssize_t n = recv(idle[0], buffer, sizeof buffer, MSG_DONTWAIT);
+        const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+        std::string answer;
         if (n > 0) {
-            idleAnswer.assign(buffer, static_cast<std::size_t>(n));
-            idleAnswer = idleAnswer.substr(0, idleAnswer.find("\r\n"));
+            answer.assign(buffer, static_cast<std::size_t>(n));
+            answer = "response " + answer.substr(0, answer.find("\r\n"));
         } else if (n == 0) {
-            idleAnswer = "closed without a response";
+            answer = "closed without a response";
         } else {
-            idleAnswer = "still open";
+            answer = "still open";
         }
+        idleAnswer += (idleAnswer.empty() ? "" : "; ") + answer;
     }
     for (const int fd : idle) {
         close(fd);

@@ -33,6 +33,15 @@ cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DQUORVANE_BUILD_BENCH=ON \
     -DQUORVANE_BUILD_TESTS=OFF >/dev/null
 cmake --build "$BUILD" -j"$(nproc)" >/dev/null
 
+# The agent always listens on 5782. When another program holds that port on a shared machine, run
+# the measurements in a private network namespace of their own (loopback only, nothing else).
+if [ -z "${QUORVANE_BENCH_NETNS:-}" ] && ss -Htln "sport = :5782" | grep -q . &&
+    [ "$(id -u)" -eq 0 ] && command -v unshare >/dev/null; then
+    echo "Port 5782 is taken here: measuring in a private network namespace." >&2
+    exec unshare -n env QUORVANE_BENCH_NETNS=1 bash -c 'ip link set lo up && exec "$0" "$@"' \
+        "$0" "$@"
+fi
+
 AGENT=$PWD/$BUILD/quorvane-agent
 LOAD=$PWD/$BUILD/bench/quorvane-load
 REPORT_BENCH=$PWD/$BUILD/bench/quorvane-report-bench
@@ -114,13 +123,20 @@ field() {  # key line
     echo "$2" | tr ' ' '\n' | sed -n "s/^$1=//p"
 }
 
-rss_kb() {
-    awk '/^VmRSS:/ {print $2}' "/proc/$1/status"
+rss_kb() {  # pid [field]: VmRSS, or RssAnon / RssFile
+    awk -v key="${2:-VmRSS}:" '$1 == key {print $2}' "/proc/$1/status"
 }
 
 # CPU time of every thread of a process, in ns (scheduler accounting, not 10 ms ticks).
 cpu_ns() {
     cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{sum += $1} END {printf "%.0f", sum}'
+}
+
+threads_ns() {  # one line per thread: tid cpu_ns context_switches
+    local task
+    for task in /proc/"$1"/task/*; do
+        echo "${task##*/} $(cut -d' ' -f1,3 "$task/schedstat" 2>/dev/null)"
+    done | sort
 }
 
 ticks() {  # utime + stime of the whole process, in clock ticks
@@ -208,6 +224,7 @@ echo
 echo "- date: $(date -u '+%Y-%m-%d %H:%M UTC')"
 echo "- nproc: $(nproc); CPU: $(lscpu | sed -n 's/^Model name: *//p' | head -1); kernel: $(uname -r)"
 echo "- load average before the load runs: $LOADAVG_BEFORE"
+[ -n "${QUORVANE_BENCH_NETNS:-}" ] && echo "- run in a private network namespace (port 5782 was taken on the host)"
 echo "- commit: $(git rev-parse --short HEAD 2>/dev/null || echo unknown)$(git diff --quiet 2>/dev/null || echo ' (with local changes)')"
 echo "- response sizes: agent ${BYTES[agent]} B, nginx ${BYTES[nginx]} B, node_exporter ${BYTES[node_exporter]} B (header included)"
 echo
@@ -241,17 +258,29 @@ STARTUP=$("$LOAD" startup --agent "$AGENT" --port "$AGENT_PORT" --runs 5)
 echo "Resources: $SOAK_REQUESTS requests, then $IDLE_PERIODS idle refresh periods ..." >&2
 start_agent
 RSS_START=$(rss_kb "$AGENT_PID")
+ANON_START=$(rss_kb "$AGENT_PID" RssAnon)
+FILE_START=$(rss_kb "$AGENT_PID" RssFile)
 SOAK=$("$LOAD" load --port "$AGENT_PORT" --path /getdata --concurrency 8 \
     --requests "$SOAK_REQUESTS") || true
 RSS_AFTER=$(rss_kb "$AGENT_PID")
+ANON_AFTER=$(rss_kb "$AGENT_PID" RssAnon)
+PSS_AFTER=$(awk '/^Pss:/ {print $2}' "/proc/$AGENT_PID/smaps_rollup" 2>/dev/null || echo "?")
 HWM=$(awk '/^VmHWM:/ {print $2}' "/proc/$AGENT_PID/status")
 sleep 1
 UC0=$(refresh_count)
 CPU0=$(cpu_ns "$AGENT_PID")
 T0=$(ticks "$AGENT_PID")
+threads_ns "$AGENT_PID" >"$WORK/threads0"
 sleep $((IDLE_PERIODS * 5))
 CPU1=$(cpu_ns "$AGENT_PID")
 T1=$(ticks "$AGENT_PID")
+threads_ns "$AGENT_PID" >"$WORK/threads1"
+# The accepting thread is the one that wakes most (it polls every 250 ms); of the others, the
+# refresh timer's thread is the one that used the most CPU.
+SPLIT=$(join "$WORK/threads0" "$WORK/threads1" | awk '{cpu = $4 - $2; sw = $5 - $3
+    if (sw > maxsw) {maxsw = sw; acc = cpu; accid = $1}
+    list[$1] = cpu} END {for (t in list) if (t != accid && list[t] > timer) timer = list[t]
+    printf "%.0f %.0f %d", acc, timer, maxsw}')
 UC1=$(refresh_count)
 REFRESHES=$((UC1 - UC0))
 stop_pid "$AGENT_PID"
@@ -261,12 +290,16 @@ echo "## Resources (agent, Release build)"
 echo
 echo "| figure | value |"
 echo "|---|---|"
-echo "| resident memory after start (first report served) | $RSS_START kB |"
+echo "| resident memory after start (first report served) | $RSS_START kB ($FILE_START kB mapped library and executable pages, $ANON_START kB private) |"
 echo "| resident memory after $(field ok "$SOAK") more requests (c=8, drops $(field drops "$SOAK"), errors $(field errors "$SOAK")) | $RSS_AFTER kB (peak $HWM kB) |"
+echo "| private (anonymous) part after those requests; proportional set size | $ANON_AFTER kB; PSS $PSS_AFTER kB |"
 echo "| growth over those requests | $((RSS_AFTER - RSS_START)) kB |"
-awk -v a="$CPU0" -v b="$CPU1" -v n="$REFRESHES" -v t="$((T1 - T0))" -v hz="$(getconf CLK_TCK)" 'BEGIN {
+awk -v a="$CPU0" -v b="$CPU1" -v n="$REFRESHES" -v s="$SPLIT" -v t="$((T1 - T0))" -v hz="$(getconf CLK_TCK)" 'BEGIN {
     if (n > 0) {
-        printf "| CPU per refresh while idle (whole process, %d refreshes) | %.0f µs (ticks: %.0f µs) |\n", n, (b - a) / n / 1000, t * 1e6 / hz / n
+        printf "| CPU per refresh period while idle (whole process, %d refreshes) | %.0f µs (from utime+stime ticks: %.0f µs) |\n", n, (b - a) / n / 1000, t * 1e6 / hz / n
+        split(s, f, " ")
+        printf "| of which the refresh (timer thread) | %.0f µs per refresh |\n", f[2] / n / 1000
+        printf "| of which the accepting thread (%d wake-ups of its 250 ms poll) | %.0f µs per period |\n", f[3], f[1] / n / 1000
     } else {
         print "| CPU per refresh while idle | no refresh seen |"
     }
