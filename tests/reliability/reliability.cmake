@@ -16,16 +16,7 @@ gtest_discover_tests(reliability_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "r
 add_executable(reliability_race_tests reliability/ShutdownRaceTest.cpp)
 target_link_libraries(reliability_race_tests PRIVATE
     quorvane_reliability_support GTest::gtest GTest::gtest_main)
-gtest_discover_tests(reliability_race_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "reliability")
-# gtest_discover_tests flattens a list of labels, so the second one is added once the tests are
-# known (the discovery script defines reliability_race_tests_TESTS).
-file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/reliability_race_labels.cmake
-    "if(reliability_race_tests_TESTS)\n"
-    "  set_tests_properties(\${reliability_race_tests_TESTS}\n"
-    "    PROPERTIES LABELS \"reliability;concurrency\")\n"
-    "endif()\n")
-set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES
-    ${CMAKE_CURRENT_BINARY_DIR}/reliability_race_labels.cmake)
+gtest_discover_tests(reliability_race_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "concurrency")
 
 # The real agent process, which always listens on port 5782.
 add_executable(reliability_agent_tests
