@@ -34,6 +34,9 @@ class VersionResourceReader {
     virtual std::unique_ptr<VersionResource> read() = 0;
 };
 
+// The running agent's own version resource; each back end provides it.
+VersionResourceReader& agentVersionResource();
+
 // The report-time operations over a given reader. "unknown" is never cached, so a failed read is
 // tried again on the next report; the edition is reloaded until a load finds all four values.
 std::string agentVersionString(SystemSnapshot& snapshot, VersionResourceReader& reader);

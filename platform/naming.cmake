@@ -2,6 +2,7 @@
 list(APPEND QUORVANE_PLATFORM_SOURCES
     platform/VersionNaming.cpp
     platform/AgentIdentity.cpp
+    platform/AgentIdentityOperations.cpp
     platform/PerfData.cpp
     platform/${QUORVANE_BACKEND}/ReportOperations.cpp
 )

@@ -9,29 +9,9 @@
 
 namespace quorvane {
 
-namespace {
-
-VersionResourceReader& agentResource() {
+VersionResourceReader& agentVersionResource() {
     static EmbeddedVersionResourceReader reader;
     return reader;
-}
-
-}  // namespace
-
-std::string agentVersionString(SystemSnapshot& snapshot) {
-    return agentVersionString(snapshot, agentResource());
-}
-
-std::string agentDescription(SystemSnapshot& snapshot) {
-    return agentDescription(snapshot, agentResource());
-}
-
-std::string agentCopyright(SystemSnapshot& snapshot) {
-    return agentCopyright(snapshot, agentResource());
-}
-
-std::string agentEdition(SystemSnapshot& snapshot) {
-    return agentEdition(snapshot, agentResource());
 }
 
 // Linux has no service packs.

@@ -188,10 +188,6 @@ class ModuleVersionResourceReader : public VersionResourceReader {
     }
 };
 
-VersionResourceReader& agentResource() {
-    static ModuleVersionResourceReader reader;
-    return reader;
-}
 
 // Value "2" of HKEY_PERFORMANCE_DATA: the System object only.
 class RegistryPerfDataSource : public PerfDataSource {
@@ -209,20 +205,9 @@ class RegistryPerfDataSource : public PerfDataSource {
 
 }  // namespace
 
-std::string agentVersionString(SystemSnapshot& snapshot) {
-    return agentVersionString(snapshot, agentResource());
-}
-
-std::string agentDescription(SystemSnapshot& snapshot) {
-    return agentDescription(snapshot, agentResource());
-}
-
-std::string agentCopyright(SystemSnapshot& snapshot) {
-    return agentCopyright(snapshot, agentResource());
-}
-
-std::string agentEdition(SystemSnapshot& snapshot) {
-    return agentEdition(snapshot, agentResource());
+VersionResourceReader& agentVersionResource() {
+    static ModuleVersionResourceReader reader;
+    return reader;
 }
 
 std::u16string windowsServicePack() {
