@@ -26,7 +26,7 @@ class EndpointLoadTest : public ::testing::Test {
         fake::reportValues().fullName = u"Windows 10 Pro";
         fake::reportValues().uptime = 123456;
         refreshSnapshot(snapshot);
-        populateSnapshot(snapshot);
+        populateSampleServer(snapshot);
         refresher = std::thread([this] {
             while (!stopRefreshing) {
                 refreshSnapshot(snapshot);

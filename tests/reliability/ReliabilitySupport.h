@@ -2,6 +2,8 @@
 // check, the server pieces assembled in-process, and process figures from /proc.
 #pragma once
 
+#include "support/SampleSnapshot.h"
+
 #include <Poco/Net/HTTPServer.h>
 #include <Poco/Net/ServerSocket.h>
 #include <Poco/Timespan.h>
@@ -42,10 +44,6 @@ struct Tally {
     void add(Outcome outcome);
     long total() const { return ok + drops + errors; }
 };
-
-// Typical content for every snapshot field (8 processors, 4 disks, a full load history).
-// Takes snapshotMutex.
-void populateSnapshot(SystemSnapshot& snapshot);
 
 // The agent's server pieces on an ephemeral 127.0.0.1 port, over the link-time fakes, with the
 // agent's limits (2 threads, 10 queued).

@@ -27,7 +27,7 @@ TEST(ShutdownRaceTest, StoppingWhileRefreshesAndReportsRunIsClean) {
     for (int round = 0; round < kRounds; ++round) {
         auto snapshot = std::make_unique<SystemSnapshot>(session);
         refreshSnapshot(*snapshot);
-        populateSnapshot(*snapshot);
+        populateSampleServer(*snapshot);
         auto server = std::make_unique<InProcessServer>(*snapshot);
         const Poco::UInt16 port = server->port();
 
