@@ -1,7 +1,7 @@
 # Data collection: the session operations, the probes and the memory status.
 list(APPEND QUORVANE_PLATFORM_SOURCES
-    platform/WmiAccess.cpp
-    platform/Probes.cpp
+    platform/windows/WmiAccess.cpp
+    platform/windows/WmiProbes.cpp
     platform/${QUORVANE_BACKEND}/WmiSession.cpp
     platform/${QUORVANE_BACKEND}/Memory.cpp
 )

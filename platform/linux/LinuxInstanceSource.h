@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "ProcStat.h"
-#include "platform/WmiConnection.h"
+#include "platform/windows/WmiConnection.h"
 
 namespace quorvane::linuxsource {
 

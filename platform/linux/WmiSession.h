@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "platform/WmiConnection.h"
+#include "platform/windows/WmiConnection.h"
 
 namespace quorvane {
 

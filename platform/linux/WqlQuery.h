@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/WmiConnection.h"
+#include "platform/windows/WmiConnection.h"
 
 namespace quorvane::linuxsource {
 

@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "platform/WmiConnection.h"
+#include "WmiConnection.h"
 
 struct IWbemLocator;
 struct IWbemServices;

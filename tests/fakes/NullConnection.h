@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/WmiConnection.h"
+#include "platform/windows/WmiConnection.h"
 
 namespace quorvane::fake {
 

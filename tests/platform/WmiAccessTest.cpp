@@ -8,7 +8,7 @@
 #include <string>
 
 #include "fakes/FakeWmi.h"
-#include "platform/WmiAccess.h"
+#include "platform/windows/WmiAccess.h"
 
 namespace quorvane {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <initializer_list>
 
-#include "platform/WmiAccess.h"
+#include "WmiAccess.h"
 
 namespace quorvane {
 

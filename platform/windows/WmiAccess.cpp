@@ -1,4 +1,4 @@
-#include "platform/WmiAccess.h"
+#include "WmiAccess.h"
 
 #include <limits>
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "platform/WmiConnection.h"
+#include "WmiConnection.h"
 #include "snapshot/TextField.h"
 
 namespace quorvane {
