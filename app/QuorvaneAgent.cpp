@@ -9,8 +9,8 @@
 #include <Poco/Timer.h>
 
 #include "UpdateTimerCallback.h"
-#include "WmiSession.h"
 #include "platform/Process.h"
+#include "platform/Session.h"
 #include "report/RequestHandlers.h"
 #include "snapshot/SystemSnapshot.h"
 
@@ -44,7 +44,7 @@ int QuorvaneAgent::main(const std::vector<std::string>&) {
         return 1;
     }
 
-    WmiSession session;
+    Session session;
     session.open();
 
     SystemSnapshot snapshot(session);

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "WmiSession.h"
+#include "platform/Session.h"
 #include "report/ReportOperations.h"
 #include "report/StatusReport.h"
 #include "snapshot/SystemSnapshot.h"
@@ -22,7 +22,7 @@ class LinuxBackEnd {
     }
     ~LinuxBackEnd() { session.close(); }
 
-    WmiSession session;
+    Session session;
     SystemSnapshot snapshot{session};
 };
 
@@ -82,7 +82,7 @@ BENCHMARK(BM_Refresh_Periodic)->Unit(benchmark::kMicrosecond);
 
 // The start-up refresh, which also takes BIOS, computer system and processors.
 void BM_Refresh_First(benchmark::State& state) {
-    WmiSession session;
+    Session session;
     session.open();
     for (auto _ : state) {
         SystemSnapshot snapshot(session);

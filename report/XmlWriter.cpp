@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "snapshot/Utf8.h"
+
 namespace quorvane {
 
 XmlElement::XmlElement(std::string name) : name_(std::move(name)) {}
@@ -26,44 +28,6 @@ XmlElement& XmlElement::appendChild(std::string name) {
 }
 
 namespace {
-
-// Length of the well-formed UTF-8 sequence starting at `i`, or 0 when it is malformed.
-std::size_t utf8SequenceLength(const unsigned char* bytes, std::size_t size, std::size_t i,
-                               char32_t& codePoint) {
-    const unsigned char lead = bytes[i];
-    std::size_t extra;
-    char32_t minimum;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        extra = 1;
-        codePoint = lead & 0x1F;
-        minimum = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        extra = 2;
-        codePoint = lead & 0x0F;
-        minimum = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        extra = 3;
-        codePoint = lead & 0x07;
-        minimum = 0x10000;
-    } else {
-        return 0;
-    }
-    if (i + extra >= size) {
-        return 0;
-    }
-    for (std::size_t k = 1; k <= extra; ++k) {
-        const unsigned char next = bytes[i + k];
-        if ((next & 0xC0) != 0x80) {
-            return 0;
-        }
-        codePoint = (codePoint << 6) | (next & 0x3F);
-    }
-    if (codePoint < minimum || codePoint > 0x10FFFF ||
-        (codePoint >= 0xD800 && codePoint <= 0xDFFF)) {
-        return 0;
-    }
-    return extra + 1;
-}
 
 void writeIndent(std::string& out, int level) {
     out.push_back('\n');
@@ -153,7 +117,7 @@ void appendEscapedXml(std::string& out, const std::string& value) {
             continue;
         }
         char32_t codePoint = 0;
-        const std::size_t length = utf8SequenceLength(bytes, size, i, codePoint);
+        const std::size_t length = decodeUtf8(bytes, size, i, codePoint);
         if (length == 0) {
             out.push_back('?');
             ++i;

@@ -1,5 +1,6 @@
-// The probe operations a refresh runs. They are implemented by the platform layer; each one
-// leaves its destination as documented when it cannot reach its data, and never throws.
+// The probe operations a refresh runs. Each back end implements them over its Session; each one
+// leaves its destination as documented when it cannot reach its data, and never throws. How a
+// successful probe stores what it found is in ProbeResults.h, shared by both back ends.
 #pragma once
 
 #include <vector>
@@ -8,23 +9,23 @@
 
 namespace quorvane {
 
-class WmiConnection;
+class Session;
 
 // Instances taken (0 or 1), or -1 when the class cannot be enumerated (destination untouched).
-int queryBios(BiosInfo& bios, WmiConnection& session);
-int queryComputerSystem(ComputerSystemInfo& computerSystem, WmiConnection& session);
-int queryOperatingSystem(OperatingSystemInfo& operatingSystem, WmiConnection& session);
+int queryBios(BiosInfo& bios, Session& session);
+int queryComputerSystem(ComputerSystemInfo& computerSystem, Session& session);
+int queryOperatingSystem(OperatingSystemInfo& operatingSystem, Session& session);
 
 // Empties the list only after a successful enumeration; returns instances taken or -1.
-int queryProcessors(std::vector<ProcessorInfo>& processors, WmiConnection& session);
+int queryProcessors(std::vector<ProcessorInfo>& processors, Session& session);
 
 // Empties all slots only after a successful query; fills at most kMaxDisks; returns disks or -1.
-int queryLogicalDisks(DiskTable& disks, WmiConnection& session);
+int queryLogicalDisks(DiskTable& disks, Session& session);
 
 // All fields zero when the memory status cannot be read.
-void queryMemoryStatus(MemoryInfo& memory);
+void queryMemoryStatus(MemoryInfo& memory, Session& session);
 
 // 1, or -1 when the query cannot be run (sample untouched). No instance: 1, sample untouched.
-int queryCpuTimes(WmiConnection& session, CpuTimesSample& sample);
+int queryCpuTimes(Session& session, CpuTimesSample& sample);
 
 }  // namespace quorvane

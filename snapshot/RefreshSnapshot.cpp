@@ -49,7 +49,7 @@ void refreshSnapshot(SystemSnapshot& snapshot) {
 
     queryOperatingSystem(snapshot.operatingSystem, snapshot.wmiSession);
     queryLogicalDisks(snapshot.disks, snapshot.wmiSession);
-    queryMemoryStatus(snapshot.memory);
+    queryMemoryStatus(snapshot.memory, snapshot.wmiSession);
     queryCpuTimes(snapshot.wmiSession, snapshot.cpuTimesCurrent);
 
     std::int32_t load = 0;

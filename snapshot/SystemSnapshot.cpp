@@ -4,6 +4,6 @@ namespace quorvane {
 
 Poco::FastMutex snapshotMutex;
 
-SystemSnapshot::SystemSnapshot(WmiConnection& session) : wmiSession(session) {}
+SystemSnapshot::SystemSnapshot(Session& session) : wmiSession(session) {}
 
 }  // namespace quorvane

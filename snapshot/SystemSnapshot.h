@@ -12,7 +12,7 @@
 
 namespace quorvane {
 
-class WmiConnection;
+class Session;
 
 inline constexpr std::size_t kMaxDisks = 26;
 inline constexpr std::size_t kCpuHistoryLength = 180;
@@ -82,7 +82,7 @@ using CpuUsageHistory = std::array<std::int32_t, kCpuHistoryLength>;
 
 // Every field is guarded by snapshotMutex, reads included.
 struct SystemSnapshot {
-    explicit SystemSnapshot(WmiConnection& session);
+    explicit SystemSnapshot(Session& session);
 
     SystemSnapshot(const SystemSnapshot&) = delete;
     SystemSnapshot& operator=(const SystemSnapshot&) = delete;
@@ -98,7 +98,7 @@ struct SystemSnapshot {
     CpuTimesSample cpuTimesCurrent{};
     CpuUsageHistory cpuUsageHistory{};
     std::int32_t cpuUsageIndex = 0;
-    WmiConnection& wmiSession;  // not owned; the application releases it before this record
+    Session& wmiSession;  // not owned; the application closes it before this record goes
     std::uint32_t refreshCount = 0;
     std::string cachedAgentVersion;
     std::string cachedAgentDescription;

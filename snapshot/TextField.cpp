@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "Utf8.h"
+
 namespace quorvane {
 
 namespace {
@@ -85,62 +87,58 @@ std::string textFieldToUtf8(const TextField& field) {
     return utf16ToUtf8(field.data(), textFieldLength(field));
 }
 
+namespace {
+
+// Decodes UTF-8 into UTF-16 units, handing each unit to `put` until it returns false.
+template <typename Put>
+void decodeUtf8Units(const char* text, std::size_t size, Put&& put) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+    std::size_t i = 0;
+    while (i < size) {
+        char32_t cp = 0;
+        const std::size_t length = decodeUtf8(bytes, size, i, cp);
+        if (length == 0) {
+            if (!put(u'?')) {
+                return;
+            }
+            ++i;
+            continue;
+        }
+        i += length;
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            if (!put(static_cast<char16_t>(0xD800 + (cp >> 10))) ||
+                !put(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)))) {
+                return;
+            }
+        } else if (!put(static_cast<char16_t>(cp))) {
+            return;
+        }
+    }
+}
+
+}  // namespace
+
 std::u16string utf8ToUtf16(const std::string& text) {
     std::u16string out;
     out.reserve(text.size());
-    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-    const std::size_t size = text.size();
-    std::size_t i = 0;
-    while (i < size) {
-        const unsigned char lead = bytes[i];
-        std::size_t extra = 0;
-        char32_t cp = 0;
-        char32_t minimum = 0;
-        if (lead < 0x80) {
-            out.push_back(lead);
-            ++i;
-            continue;
-        } else if (lead >= 0xC2 && lead <= 0xDF) {
-            extra = 1;
-            cp = lead & 0x1F;
-            minimum = 0x80;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            extra = 2;
-            cp = lead & 0x0F;
-            minimum = 0x800;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            extra = 3;
-            cp = lead & 0x07;
-            minimum = 0x10000;
-        } else {
-            out.push_back(u'?');
-            ++i;
-            continue;
-        }
-        bool valid = i + extra < size;
-        for (std::size_t k = 1; valid && k <= extra; ++k) {
-            const unsigned char next = bytes[i + k];
-            if ((next & 0xC0) != 0x80) {
-                valid = false;
-            } else {
-                cp = (cp << 6) | (next & 0x3F);
-            }
-        }
-        if (!valid || cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-            out.push_back(u'?');
-            ++i;
-            continue;
-        }
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(cp));
-        }
-        i += extra + 1;
-    }
+    decodeUtf8Units(text.data(), text.size(), [&out](char16_t unit) {
+        out.push_back(unit);
+        return true;
+    });
     return out;
+}
+
+void setTextFieldFromUtf8(TextField& field, std::string_view text) {
+    std::size_t n = 0;
+    decodeUtf8Units(text.data(), text.size(), [&field, &n](char16_t unit) {
+        if (n == kTextFieldLength) {
+            return false;
+        }
+        field[n++] = unit;
+        return true;
+    });
+    std::fill(field.begin() + static_cast<std::ptrdiff_t>(n), field.end(), u'\0');
 }
 
 }  // namespace quorvane

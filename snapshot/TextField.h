@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace quorvane {
 
@@ -30,5 +31,8 @@ std::string textFieldToUtf8(const TextField& field);
 
 // UTF-8 to UTF-16. A byte that does not start a valid, shortest-form sequence becomes "?".
 std::u16string utf8ToUtf16(const std::string& text);
+// The same straight into a field: at most kTextFieldLength units (a pair that does not fit
+// whole is cut after its first unit), the rest zero.
+void setTextFieldFromUtf8(TextField& field, std::string_view text);
 
 }  // namespace quorvane

@@ -1,5 +1,7 @@
 #include "CimDateTime.h"
 
+#include <time.h>
+
 #include <cstdio>
 
 namespace quorvane::linuxsource {
@@ -29,6 +31,14 @@ std::optional<std::string> localCimDateTime(std::int64_t secondsSinceEpoch, long
         return std::nullopt;
     }
     return formatCimDateTime(local, microseconds, local.tm_gmtoff / 60);
+}
+
+std::optional<WallClockTime> wallClockNow() {
+    timespec now{};
+    if (clock_gettime(CLOCK_REALTIME, &now) != 0) {
+        return std::nullopt;
+    }
+    return WallClockTime{static_cast<std::int64_t>(now.tv_sec), now.tv_nsec / 1000};
 }
 
 }  // namespace quorvane::linuxsource

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -15,5 +16,14 @@ std::optional<std::string> formatCimDateTime(const std::tm& local, long microsec
 
 // A moment in the process's time zone.
 std::optional<std::string> localCimDateTime(std::int64_t secondsSinceEpoch, long microseconds);
+
+struct WallClockTime {
+    std::int64_t seconds = 0;  // since the epoch
+    long microseconds = 0;
+};
+
+// CLOCK_REALTIME; nothing when it cannot be read.
+std::optional<WallClockTime> wallClockNow();
+using WallClock = std::function<std::optional<WallClockTime>()>;
 
 }  // namespace quorvane::linuxsource

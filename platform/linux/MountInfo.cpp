@@ -1,7 +1,5 @@
 #include "MountInfo.h"
 
-#include <sys/statvfs.h>
-
 #include <map>
 #include <sstream>
 
@@ -196,12 +194,6 @@ std::optional<std::vector<FixedDisk>> FixedDiskReader::read() const {
         const auto label = labels.find(mount.deviceName);
         if (label != labels.end()) {
             disk.label = label->second;
-        }
-        struct statvfs stats {};
-        if (::statvfs(files.locate(mount.entry.mountPoint).c_str(), &stats) == 0) {
-            const std::uint64_t unit = stats.f_frsize != 0 ? stats.f_frsize : stats.f_bsize;
-            disk.size = static_cast<std::uint64_t>(stats.f_blocks) * unit;
-            disk.freeSpace = static_cast<std::uint64_t>(stats.f_bavail) * unit;
         }
         disks.push_back(disk);
     }

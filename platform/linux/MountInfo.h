@@ -1,5 +1,5 @@
-// The fixed disks of Win32_LogicalDisk from /proc/self/mountinfo, /sys/dev/block, the labels
-// udev publishes in /dev/disk/by-label, and statvfs.
+// The fixed disks from /proc/self/mountinfo, /sys/dev/block and the labels udev publishes in
+// /dev/disk/by-label. Their sizes come from FileSystemFigures.h.
 #pragma once
 
 #include <cstdint>
@@ -31,8 +31,6 @@ struct FixedDisk {
     std::string mountPoint;
     std::string fileSystemType;
     std::optional<std::string> label;
-    std::optional<std::uint64_t> size;       // bytes
-    std::optional<std::uint64_t> freeSpace;  // bytes available to unprivileged users
 };
 
 // Local, non-removable, block-device-backed file systems, each device once (a bind mount of a

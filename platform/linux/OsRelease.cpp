@@ -1,5 +1,7 @@
 #include "OsRelease.h"
 
+#include <sys/stat.h>
+
 #include <fstream>
 #include <sstream>
 #include <utility>
@@ -107,41 +109,66 @@ std::map<std::string, std::string> parseOsRelease(const std::string& text) {
 }
 
 OsReleaseReader::OsReleaseReader(std::string rootDirectory)
-    : rootDirectory_(std::move(rootDirectory)) {}
+    : etcPath_(underRoot(rootDirectory, "/etc/os-release")),
+      usrLibPath_(underRoot(rootDirectory, "/usr/lib/os-release")) {}
 
-bool OsReleaseReader::load(std::map<std::string, std::string>& values) const {
-    std::string text;
-    if (!readFile(underRoot(rootDirectory_, "/etc/os-release"), text) &&
-        !readFile(underRoot(rootDirectory_, "/usr/lib/os-release"), text)) {
-        return false;
+bool OsReleaseReader::FileIdentity::operator==(const FileIdentity& other) const {
+    return device == other.device && inode == other.inode && size == other.size &&
+           modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec &&
+           changed.tv_sec == other.changed.tv_sec && changed.tv_nsec == other.changed.tv_nsec;
+}
+
+void OsReleaseReader::revalidate() const {
+    const std::string* path = &etcPath_;
+    struct stat status {};
+    if (::stat(etcPath_.c_str(), &status) != 0) {
+        path = &usrLibPath_;
+        if (::stat(usrLibPath_.c_str(), &status) != 0) {
+            path = nullptr;
+        }
     }
-    values = parseOsRelease(text);
-    return true;
+    std::optional<FileIdentity> identity;
+    if (path != nullptr) {
+        identity = FileIdentity{status.st_dev, status.st_ino, status.st_size, status.st_mtim,
+                                status.st_ctim};
+    }
+    if (loaded_ && identity_ == identity) {
+        return;
+    }
+    std::string text;
+    if (path == nullptr || !readFile(*path, text)) {
+        productName_ = kUnknown;
+        fullName_ = kUnknown;
+        // Nothing usable was read: look again next time even if the stat shows no change.
+        identity.reset();
+    } else {
+        const std::map<std::string, std::string> values = parseOsRelease(text);
+        std::string name = valueOf(values, "NAME");
+        if (name.empty()) {
+            name = kDefaultName;
+        }
+        const std::string versionId = valueOf(values, "VERSION_ID");
+        if (!versionId.empty()) {
+            name += " " + versionId;
+        }
+        productName_ = utf8ToUtf16(name);
+        const std::string prettyName = valueOf(values, "PRETTY_NAME");
+        fullName_ = utf8ToUtf16(prettyName.empty() ? std::string(kDefaultName) : prettyName);
+    }
+    identity_ = identity;
+    loaded_ = true;
 }
 
 std::u16string OsReleaseReader::productName() const {
-    std::map<std::string, std::string> values;
-    if (!load(values)) {
-        return kUnknown;
-    }
-    std::string name = valueOf(values, "NAME");
-    if (name.empty()) {
-        name = kDefaultName;
-    }
-    const std::string versionId = valueOf(values, "VERSION_ID");
-    if (!versionId.empty()) {
-        name += " " + versionId;
-    }
-    return utf8ToUtf16(name);
+    revalidate();
+    return productName_;
 }
 
 std::u16string OsReleaseReader::fullName() const {
-    std::map<std::string, std::string> values;
-    if (!load(values)) {
-        return kUnknown;
+    if (!loaded_) {
+        revalidate();
     }
-    const std::string prettyName = valueOf(values, "PRETTY_NAME");
-    return utf8ToUtf16(prettyName.empty() ? std::string(kDefaultName) : prettyName);
+    return fullName_;
 }
 
 }  // namespace quorvane

@@ -1,6 +1,7 @@
 #include "ProcStat.h"
 
 #include <time.h>
+#include <unistd.h>
 
 #include <sstream>
 
@@ -83,6 +84,11 @@ std::optional<ProcStat> ProcStatReader::read() const {
         return std::nullopt;
     }
     return parseProcStat(*text);
+}
+
+std::uint64_t systemTicksPerSecond() {
+    const long ticks = sysconf(_SC_CLK_TCK);
+    return ticks > 0 ? static_cast<std::uint64_t>(ticks) : 100;
 }
 
 std::uint64_t ticksTo100ns(std::uint64_t ticks, std::uint64_t ticksPerSecond) {

@@ -39,6 +39,9 @@ class ProcStatReader {
     std::string root_;
 };
 
+// The unit of /proc/stat (USER_HZ), 100 when the system does not say.
+std::uint64_t systemTicksPerSecond();
+
 // Clock ticks to 100 ns units, exactly for any tick rate.
 std::uint64_t ticksTo100ns(std::uint64_t ticks, std::uint64_t ticksPerSecond);
 

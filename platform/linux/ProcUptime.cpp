@@ -1,12 +1,14 @@
 #include "ProcUptime.h"
 
-#include <fstream>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <limits>
 #include <utility>
 
 namespace quorvane {
 
-std::uint64_t parseProcUptime(const std::string& text) {
+std::uint64_t parseProcUptime(std::string_view text) {
     constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
     std::uint64_t seconds = 0;
     std::size_t i = 0;
@@ -24,20 +26,27 @@ std::uint64_t parseProcUptime(const std::string& text) {
     return seconds;
 }
 
-ProcUptimeReader::ProcUptimeReader(std::string rootDirectory)
-    : rootDirectory_(std::move(rootDirectory)) {}
+ProcUptimeReader::ProcUptimeReader(std::string rootDirectory) : path_(std::move(rootDirectory)) {
+    while (!path_.empty() && path_.back() == '/') {
+        path_.pop_back();
+    }
+    path_ += "/proc/uptime";
+}
 
 std::uint64_t ProcUptimeReader::seconds() const {
-    std::string path = rootDirectory_;
-    while (!path.empty() && path.back() == '/') {
-        path.pop_back();
-    }
-    std::ifstream file(path + "/proc/uptime");
-    std::string line;
-    if (!file || !std::getline(file, line)) {
+    // Read for every report: one small read, without a stream.
+    const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
         return 0;
     }
-    return parseProcUptime(line);
+    char buffer[128];
+    const ssize_t length = ::read(fd, buffer, sizeof buffer);
+    ::close(fd);
+    if (length <= 0) {
+        return 0;
+    }
+    std::string_view line(buffer, static_cast<std::size_t>(length));
+    return parseProcUptime(line.substr(0, line.find('\n')));
 }
 
 }  // namespace quorvane

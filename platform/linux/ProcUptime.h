@@ -3,12 +3,13 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace quorvane {
 
 // Whole seconds of an uptime text ("12345.67 23456.78"); 0 when it does not start with a number
 // or the number does not fit in 64 bits.
-std::uint64_t parseProcUptime(const std::string& text);
+std::uint64_t parseProcUptime(std::string_view text);
 
 class ProcUptimeReader {
   public:
@@ -18,7 +19,7 @@ class ProcUptimeReader {
     std::uint64_t seconds() const;
 
   private:
-    std::string rootDirectory_;
+    std::string path_;
 };
 
 }  // namespace quorvane

@@ -1,13 +1,34 @@
 // Linux answers to the report-time operations: the same identity cache over the metadata compiled
-// in, the distribution's os-release for the product names, /proc/uptime for the uptime.
+// in, the distribution's os-release for the product names (read again only when it changes),
+// /proc/uptime for the uptime.
 #include "report/ReportOperations.h"
 
 #include "EmbeddedVersionResource.h"
+#include "LinuxSession.h"
 #include "OsRelease.h"
 #include "ProcUptime.h"
 #include "platform/AgentIdentity.h"
 
 namespace quorvane {
+
+namespace {
+
+struct ReportTimeSources {
+    explicit ReportTimeSources(const std::string& root) : uptime(root), osRelease(root) {}
+    ProcUptimeReader uptime;
+    OsReleaseReader osRelease;
+};
+
+ReportTimeSources& sources() {
+    static ReportTimeSources machine("/");
+    return machine;
+}
+
+}  // namespace
+
+void setReportTimeRoot(const std::string& root) {
+    sources() = ReportTimeSources(root);
+}
 
 VersionResourceReader& agentVersionResource() {
     static EmbeddedVersionResourceReader reader;
@@ -20,15 +41,15 @@ std::u16string windowsServicePack() {
 }
 
 std::u16string windowsProductName() {
-    return OsReleaseReader().productName();
+    return sources().osRelease.productName();
 }
 
 std::u16string windowsFullName() {
-    return OsReleaseReader().fullName();
+    return sources().osRelease.fullName();
 }
 
 std::uint64_t systemUptimeSeconds() {
-    return ProcUptimeReader().seconds();
+    return sources().uptime.seconds();
 }
 
 std::string operatingSystemType() {

@@ -1,9 +1,11 @@
 #include "SystemFiles.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <system_error>
 
 namespace quorvane::linuxsource {
@@ -37,22 +39,40 @@ std::string trimmed(const std::string& text) {
 }
 
 std::optional<std::string> readFileAt(const std::string& machinePath) {
-    std::ifstream in(machinePath, std::ios::binary);
-    if (!in) {
+    const int fd = ::open(machinePath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
         return std::nullopt;
     }
     // Files in /proc and /sys report no size, so the content is read until its end.
     std::string content;
-    char buffer[8192];
-    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-        content.append(buffer, static_cast<std::size_t>(in.gcount()));
-        if (content.size() > kMaxFileBytes) {
+    std::size_t used = 0;
+    content.resize(4096);
+    for (;;) {
+        if (used == content.size()) {
+            if (content.size() > kMaxFileBytes) {
+                ::close(fd);
+                return std::nullopt;
+            }
+            content.resize(content.size() * 2);
+        }
+        const ssize_t got = ::read(fd, &content[used], content.size() - used);
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            ::close(fd);
             return std::nullopt;
         }
+        if (got == 0) {
+            break;
+        }
+        used += static_cast<std::size_t>(got);
     }
-    if (in.bad()) {
+    ::close(fd);
+    if (used > kMaxFileBytes) {
         return std::nullopt;
     }
+    content.resize(used);
     return content;
 }
 

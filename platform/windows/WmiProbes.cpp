@@ -1,11 +1,13 @@
-// The WMI probes, written once over the session operations; both back ends answer them.
-#include "snapshot/Probes.h"
+// The probes on WMI, over the session operations of WmiAccess.h. Plain logic: the tests run them
+// on any system against the fakes in tests/fakes/FakeWmi.h.
+#include "WmiProbes.h"
 
 #include <initializer_list>
 
 #include "WmiAccess.h"
+#include "snapshot/ProbeResults.h"
 
-namespace quorvane {
+namespace quorvane::wmi {
 
 namespace {
 
@@ -65,10 +67,11 @@ int queryProcessors(std::vector<ProcessorInfo>& processors, WmiConnection& sessi
     if (!enumerator) {
         return -1;
     }
-    std::vector<ProcessorInfo>().swap(processors);
-    int count = 0;
-    while (const std::unique_ptr<WmiObject> instance = nextInstance(*enumerator)) {
-        ProcessorInfo processor;
+    return storeProcessors(processors, [&enumerator](ProcessorInfo& processor) {
+        const std::unique_ptr<WmiObject> instance = nextInstance(*enumerator);
+        if (!instance) {
+            return false;
+        }
         readTextProperty(*instance, u"DeviceID", processor.deviceId);
         readTextProperty(*instance, u"Caption", processor.caption);
         readTextProperty(*instance, u"Manufacturer", processor.manufacturer);
@@ -78,10 +81,8 @@ int queryProcessors(std::vector<ProcessorInfo>& processors, WmiConnection& sessi
         readUInt32Property(*instance, u"NumberOfCores", processor.numberOfCores);
         readUInt32Property(*instance, u"NumberOfLogicalProcessors",
                            processor.numberOfLogicalProcessors);
-        processors.push_back(processor);
-        ++count;
-    }
-    return count;
+        return true;
+    });
 }
 
 int queryLogicalDisks(DiskTable& disks, WmiConnection& session) {
@@ -90,25 +91,19 @@ int queryLogicalDisks(DiskTable& disks, WmiConnection& session) {
     if (!enumerator) {
         return -1;
     }
-    disks.fill(DiskInfo{});
-    std::size_t count = 0;
-    while (count < kMaxDisks) {
+    return storeDisks(disks, [&enumerator](DiskInfo& disk) {
         const std::unique_ptr<WmiObject> instance = nextInstance(*enumerator);
         if (!instance) {
-            break;
+            return false;
         }
-        DiskInfo& disk = disks[count];
-        ++count;
-        // In use from the moment it was delivered, whatever its properties turn out to be.
-        disk.inUse = 1;
         readTextProperty(*instance, u"DeviceID", disk.deviceId);
         readUInt32Property(*instance, u"DriveType", disk.driveType);
         readUInt64Property(*instance, u"Size", disk.size);
         readUInt64Property(*instance, u"FreeSpace", disk.freeSpace);
         readTextProperty(*instance, u"VolumeName", disk.volumeName);
         readTextProperty(*instance, u"FileSystem", disk.fileSystem);
-    }
-    return static_cast<int>(count);
+        return true;
+    });
 }
 
 int queryCpuTimes(WmiConnection& session, CpuTimesSample& sample) {
@@ -127,4 +122,4 @@ int queryCpuTimes(WmiConnection& session, CpuTimesSample& sample) {
     return 1;
 }
 
-}  // namespace quorvane
+}  // namespace quorvane::wmi

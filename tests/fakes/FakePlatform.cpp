@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "platform/Session.h"
 #include "report/ReportOperations.h"
 #include "snapshot/Probes.h"
 
@@ -26,22 +27,35 @@ void reset() {
 
 }  // namespace fake
 
-int queryBios(BiosInfo&, WmiConnection&) {
+// A session with nothing behind it: the fake probes never look inside.
+struct SessionState {};
+Session::Session() = default;
+Session::Session(std::unique_ptr<SessionState> state) : state_(std::move(state)) {}
+Session::~Session() = default;
+bool Session::open() {
+    state_ = std::make_unique<SessionState>();
+    return true;
+}
+void Session::close() {
+    state_.reset();
+}
+
+int queryBios(BiosInfo&, Session&) {
     ++fake::probes().biosCalls;
     return -1;
 }
 
-int queryComputerSystem(ComputerSystemInfo&, WmiConnection&) {
+int queryComputerSystem(ComputerSystemInfo&, Session&) {
     ++fake::probes().computerSystemCalls;
     return -1;
 }
 
-int queryProcessors(std::vector<ProcessorInfo>&, WmiConnection&) {
+int queryProcessors(std::vector<ProcessorInfo>&, Session&) {
     ++fake::probes().processorCalls;
     return -1;
 }
 
-int queryOperatingSystem(OperatingSystemInfo&, WmiConnection&) {
+int queryOperatingSystem(OperatingSystemInfo&, Session&) {
     ++fake::probes().operatingSystemCalls;
     if (fake::probes().duringRefresh) {
         fake::probes().duringRefresh();
@@ -49,16 +63,16 @@ int queryOperatingSystem(OperatingSystemInfo&, WmiConnection&) {
     return -1;
 }
 
-int queryLogicalDisks(DiskTable&, WmiConnection&) {
+int queryLogicalDisks(DiskTable&, Session&) {
     ++fake::probes().diskCalls;
     return -1;
 }
 
-void queryMemoryStatus(MemoryInfo&) {
+void queryMemoryStatus(MemoryInfo&, Session&) {
     ++fake::probes().memoryCalls;
 }
 
-int queryCpuTimes(WmiConnection&, CpuTimesSample& sample) {
+int queryCpuTimes(Session&, CpuTimesSample& sample) {
     auto& state = fake::probes();
     ++state.cpuTimesCalls;
     if (state.cpuSamples.empty()) {

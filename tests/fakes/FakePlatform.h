@@ -1,5 +1,5 @@
-// Link-time stand-ins for the probe and report-time operations, so the refresh cycle and the
-// report can be driven and observed without any platform back end.
+// Link-time stand-ins for the session, the probe and the report-time operations, so the refresh
+// cycle and the report can be driven and observed without any platform back end.
 #pragma once
 
 #include <cstdint>

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "fakes/NullConnection.h"
 #include "platform/AgentIdentity.h"
+#include "platform/Session.h"
 #include "snapshot/SystemSnapshot.h"
 
 namespace quorvane {
@@ -94,7 +94,7 @@ ResourceContent completeResource() {
 
 class AgentIdentityTest : public ::testing::Test {
   protected:
-    fake::NullConnection connection;
+    Session connection;
     SystemSnapshot snapshot{connection};
     FakeReader reader;
 };
@@ -195,7 +195,7 @@ TEST_F(AgentIdentityTest, EachMissingValueLeavesAllFallbacks) {
     for (const char16_t* missing :
          {kProductNamePath, kProductVersionPath, kProductEditionPath, kLegalCopyrightPath}) {
         SCOPED_TRACE(std::string(missing, missing + std::char_traits<char16_t>::length(missing)));
-        fake::NullConnection otherConnection;
+        Session otherConnection;
         SystemSnapshot fresh(otherConnection);
         FakeReader partial;
         partial.content = completeResource();

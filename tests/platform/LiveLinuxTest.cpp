@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "WmiSession.h"
+#include "platform/Session.h"
 #include "snapshot/Probes.h"
 
 namespace quorvane {
@@ -27,7 +27,7 @@ class LiveLinuxTest : public ::testing::Test {
     void SetUp() override { ASSERT_TRUE(session.open()); }
     void TearDown() override { session.close(); }
 
-    WmiSession session;
+    Session session;
 };
 
 TEST_F(LiveLinuxTest, LogicalProcessorsAddUpToTheOnlineProcessors) {
@@ -71,7 +71,7 @@ TEST_F(LiveLinuxTest, TotalMemoryMatchesSysinfo) {
     struct sysinfo info {};
     ASSERT_EQ(sysinfo(&info), 0);
     MemoryInfo memory;
-    queryMemoryStatus(memory);
+    queryMemoryStatus(memory, session);
     EXPECT_EQ(memory.ullTotalPhys, static_cast<std::uint64_t>(info.totalram) * info.mem_unit);
     EXPECT_LE(memory.ullAvailPhys, memory.ullTotalPhys);
     EXPECT_LE(memory.dwMemoryLoad, 100u);
@@ -130,7 +130,7 @@ TEST_F(LiveLinuxTest, CountersNeverExceedTheElapsedTime) {
 }
 
 TEST(LiveSessionTest, ClosedSessionFailsEveryProbe) {
-    WmiSession session;
+    Session session;
     BiosInfo bios;
     EXPECT_EQ(queryBios(bios, session), -1);
     ASSERT_TRUE(session.open());

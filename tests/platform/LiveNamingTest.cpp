@@ -12,7 +12,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "fakes/NullConnection.h"
+#include "platform/Session.h"
 #include "report/StatusReport.h"
 #include "snapshot/SystemSnapshot.h"
 
@@ -49,7 +49,7 @@ class LiveReportTest : public ::testing::Test {
         return *element;
     }
 
-    fake::NullConnection connection;
+    Session connection;
     SystemSnapshot snapshot{connection};
     double after = -1;
     Poco::AutoPtr<Poco::XML::Document> document;

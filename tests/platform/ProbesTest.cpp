@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "fakes/FakeWmi.h"
-#include "snapshot/Probes.h"
+#include "platform/windows/WmiProbes.h"
 
 namespace quorvane {
 namespace {
@@ -42,27 +42,27 @@ std::vector<FakeInstance> disks(int count) {
 
 class ProbesTest : public ::testing::Test {
   protected:
-    fake::FakeWmiConnection wmi;
+    fake::FakeWmiConnection source;
 };
 
 // --- single-instance probes ------------------------------------------------------------------
 
 TEST_F(ProbesTest, BiosTakesTheFirstInstanceOnlyAndStopsWalking) {
-    wmi.setClass(u"Win32_BIOS", {{{u"SMBIOSBIOSVersion", textValue(u"1.2.3")},
-                                  {u"Manufacturer", textValue(u"Acme")},
-                                  {u"Name", textValue(u"Acme BIOS")},
-                                  {u"SerialNumber", textValue(u"SN-1")},
-                                  {u"Version", textValue(u"ACME - 1")}},
-                                 {{u"Manufacturer", textValue(u"Second")}}});
+    source.setClass(u"Win32_BIOS", {{{u"SMBIOSBIOSVersion", textValue(u"1.2.3")},
+                                     {u"Manufacturer", textValue(u"Acme")},
+                                     {u"Name", textValue(u"Acme BIOS")},
+                                     {u"SerialNumber", textValue(u"SN-1")},
+                                     {u"Version", textValue(u"ACME - 1")}},
+                                    {{u"Manufacturer", textValue(u"Second")}}});
     BiosInfo bios;
-    EXPECT_EQ(queryBios(bios, wmi), 1);
+    EXPECT_EQ(wmi::queryBios(bios, source), 1);
     EXPECT_EQ(field(bios.smbiosBiosVersion), u"1.2.3");
     EXPECT_EQ(field(bios.manufacturer), u"Acme");
     EXPECT_EQ(field(bios.name), u"Acme BIOS");
     EXPECT_EQ(field(bios.serialNumber), u"SN-1");
     EXPECT_EQ(field(bios.version), u"ACME - 1");
 
-    const auto& log = wmi.log();
+    const auto& log = source.log();
     EXPECT_EQ(log.enumeratedClasses, std::vector<std::u16string>{u"Win32_BIOS"});
     EXPECT_EQ(log.nextCalls, 1);
     EXPECT_EQ(log.instancesReleased, 1);
@@ -73,47 +73,47 @@ TEST_F(ProbesTest, BiosTakesTheFirstInstanceOnlyAndStopsWalking) {
 }
 
 TEST_F(ProbesTest, ComputerSystemReadsItsPropertiesInOrder) {
-    wmi.setClass(u"Win32_ComputerSystem", {{{u"Domain", textValue(u"corp.example")},
-                                            {u"Manufacturer", textValue(u"Acme")},
-                                            {u"Model", textValue(u"Box 9")},
-                                            {u"Name", textValue(u"HOST1")},
-                                            {u"PrimaryOwnerName", nullValue()}}});
+    source.setClass(u"Win32_ComputerSystem", {{{u"Domain", textValue(u"corp.example")},
+                                               {u"Manufacturer", textValue(u"Acme")},
+                                               {u"Model", textValue(u"Box 9")},
+                                               {u"Name", textValue(u"HOST1")},
+                                               {u"PrimaryOwnerName", nullValue()}}});
     ComputerSystemInfo computer;
-    EXPECT_EQ(queryComputerSystem(computer, wmi), 1);
+    EXPECT_EQ(wmi::queryComputerSystem(computer, source), 1);
     EXPECT_EQ(field(computer.domain), u"corp.example");
     EXPECT_EQ(field(computer.model), u"Box 9");
     EXPECT_EQ(field(computer.name), u"HOST1");
     EXPECT_EQ(field(computer.primaryOwnerName), u"");
-    EXPECT_EQ(wmi.log().propertiesRead,
+    EXPECT_EQ(source.log().propertiesRead,
               (std::vector<std::u16string>{u"Domain", u"Manufacturer", u"Model", u"Name",
                                            u"PrimaryOwnerName"}));
 }
 
 TEST_F(ProbesTest, NullAndMissingTextPropertiesKeepTheEarlierContent) {
-    wmi.setClass(u"Win32_OperatingSystem",
-                 {{{u"Version", textValue(u"10.0.19045")},
-                   {u"LastBootUpTime", nullValue()},
-                   {u"LocalDateTime", integerValue(5)}}});  // not a string: unreadable as text
+    source.setClass(u"Win32_OperatingSystem",
+                    {{{u"Version", textValue(u"10.0.19045")},
+                      {u"LastBootUpTime", nullValue()},
+                      {u"LocalDateTime", integerValue(5)}}});  // not a string: unreadable as text
     OperatingSystemInfo os;
     setTextField(os.lastBootUpTime, u"20261201080000.000000+060");
     setTextField(os.localDateTime, u"20261209101112.000000+060");
-    EXPECT_EQ(queryOperatingSystem(os, wmi), 1);
+    EXPECT_EQ(wmi::queryOperatingSystem(os, source), 1);
     EXPECT_EQ(field(os.version), u"10.0.19045");
     EXPECT_EQ(field(os.lastBootUpTime), u"20261201080000.000000+060");
     EXPECT_EQ(field(os.localDateTime), u"20261209101112.000000+060");
 }
 
 TEST_F(ProbesTest, LaterOperatingSystemRefreshKeepsLocalTimeWhoseReadFails) {
-    wmi.setClass(u"Win32_OperatingSystem",
-                 {{{u"Version", textValue(u"10.0")},
-                   {u"LastBootUpTime", textValue(u"20261201080000.000000+060")},
-                   {u"LocalDateTime", textValue(u"20261209101112.000000+060")}}});
+    source.setClass(u"Win32_OperatingSystem",
+                    {{{u"Version", textValue(u"10.0")},
+                      {u"LastBootUpTime", textValue(u"20261201080000.000000+060")},
+                      {u"LocalDateTime", textValue(u"20261209101112.000000+060")}}});
     OperatingSystemInfo os;
-    ASSERT_EQ(queryOperatingSystem(os, wmi), 1);
-    wmi.setClass(u"Win32_OperatingSystem",
-                 {{{u"Version", textValue(u"10.1")},
-                   {u"LastBootUpTime", textValue(u"20261201080000.000000+060")}}});
-    EXPECT_EQ(queryOperatingSystem(os, wmi), 1);
+    ASSERT_EQ(wmi::queryOperatingSystem(os, source), 1);
+    source.setClass(u"Win32_OperatingSystem",
+                    {{{u"Version", textValue(u"10.1")},
+                      {u"LastBootUpTime", textValue(u"20261201080000.000000+060")}}});
+    EXPECT_EQ(wmi::queryOperatingSystem(os, source), 1);
     EXPECT_EQ(field(os.version), u"10.1");
     EXPECT_EQ(field(os.localDateTime), u"20261209101112.000000+060");
 }
@@ -126,18 +126,18 @@ TEST_F(ProbesTest, SingleInstanceProbesLeaveTheirDestinationOnFailureOrNoInstanc
     OperatingSystemInfo os;
     setTextField(os.version, u"earlier");
 
-    EXPECT_EQ(queryBios(bios, wmi), -1);
-    EXPECT_EQ(queryComputerSystem(computer, wmi), -1);
-    EXPECT_EQ(queryOperatingSystem(os, wmi), -1);
-    EXPECT_EQ(wmi.log().nextCalls, 0);
+    EXPECT_EQ(wmi::queryBios(bios, source), -1);
+    EXPECT_EQ(wmi::queryComputerSystem(computer, source), -1);
+    EXPECT_EQ(wmi::queryOperatingSystem(os, source), -1);
+    EXPECT_EQ(source.log().nextCalls, 0);
 
-    wmi.setClass(u"Win32_BIOS", {});
-    wmi.setClass(u"Win32_ComputerSystem", {});
-    wmi.setClass(u"Win32_OperatingSystem", {});
-    EXPECT_EQ(queryBios(bios, wmi), 0);
-    EXPECT_EQ(queryComputerSystem(computer, wmi), 0);
-    EXPECT_EQ(queryOperatingSystem(os, wmi), 0);
-    EXPECT_EQ(wmi.log().enumeratorsReleased, 3);
+    source.setClass(u"Win32_BIOS", {});
+    source.setClass(u"Win32_ComputerSystem", {});
+    source.setClass(u"Win32_OperatingSystem", {});
+    EXPECT_EQ(wmi::queryBios(bios, source), 0);
+    EXPECT_EQ(wmi::queryComputerSystem(computer, source), 0);
+    EXPECT_EQ(wmi::queryOperatingSystem(os, source), 0);
+    EXPECT_EQ(source.log().enumeratorsReleased, 3);
 
     EXPECT_EQ(field(bios.name), u"earlier");
     EXPECT_EQ(field(computer.name), u"earlier");
@@ -147,21 +147,21 @@ TEST_F(ProbesTest, SingleInstanceProbesLeaveTheirDestinationOnFailureOrNoInstanc
 // --- processors --------------------------------------------------------------------------------
 
 TEST_F(ProbesTest, ProcessorsKeepEnumerationOrderAndMissingCountsAreZero) {
-    wmi.setClass(u"Win32_Processor",
-                 {{{u"DeviceID", textValue(u"CPU0")},
-                   {u"Caption", textValue(u"Intel64 Family 6 Model 85 Stepping 4")},
-                   {u"Manufacturer", textValue(u"GenuineIntel")},
-                   {u"Name", textValue(u"Xeon")},
-                   {u"Version", nullValue()},
-                   {u"MaxClockSpeed", integerValue(3700)},
-                   {u"NumberOfCores", integerValue(16)},
-                   {u"NumberOfLogicalProcessors", integerValue(32)}},
-                  {{u"DeviceID", textValue(u"CPU1")},
-                   {u"MaxClockSpeed", integerValue(2100)},
-                   {u"NumberOfCores", nullValue()}}});
+    source.setClass(u"Win32_Processor",
+                    {{{u"DeviceID", textValue(u"CPU0")},
+                      {u"Caption", textValue(u"Intel64 Family 6 Model 85 Stepping 4")},
+                      {u"Manufacturer", textValue(u"GenuineIntel")},
+                      {u"Name", textValue(u"Xeon")},
+                      {u"Version", nullValue()},
+                      {u"MaxClockSpeed", integerValue(3700)},
+                      {u"NumberOfCores", integerValue(16)},
+                      {u"NumberOfLogicalProcessors", integerValue(32)}},
+                     {{u"DeviceID", textValue(u"CPU1")},
+                      {u"MaxClockSpeed", integerValue(2100)},
+                      {u"NumberOfCores", nullValue()}}});
     std::vector<ProcessorInfo> processors(3);
     setTextField(processors[0].name, u"stale");
-    EXPECT_EQ(queryProcessors(processors, wmi), 2);
+    EXPECT_EQ(wmi::queryProcessors(processors, source), 2);
     ASSERT_EQ(processors.size(), 2u);
     EXPECT_EQ(field(processors[0].deviceId), u"CPU0");
     EXPECT_EQ(field(processors[0].name), u"Xeon");
@@ -174,31 +174,31 @@ TEST_F(ProbesTest, ProcessorsKeepEnumerationOrderAndMissingCountsAreZero) {
     EXPECT_EQ(processors[1].maxClockSpeed, 2100u);
     EXPECT_EQ(processors[1].numberOfCores, 0u);
     EXPECT_EQ(processors[1].numberOfLogicalProcessors, 0u);
-    EXPECT_EQ(wmi.log().instancesReleased, 2);
-    EXPECT_EQ(wmi.log().enumeratorsReleased, 1);
+    EXPECT_EQ(source.log().instancesReleased, 2);
+    EXPECT_EQ(source.log().enumeratorsReleased, 1);
 }
 
 TEST_F(ProbesTest, ProcessorListIsEmptiedOnlyAfterASuccessfulEnumeration) {
     std::vector<ProcessorInfo> processors(2);
     setTextField(processors[1].deviceId, u"CPU1");
-    EXPECT_EQ(queryProcessors(processors, wmi), -1);
+    EXPECT_EQ(wmi::queryProcessors(processors, source), -1);
     ASSERT_EQ(processors.size(), 2u);
     EXPECT_EQ(field(processors[1].deviceId), u"CPU1");
 
-    wmi.setClass(u"Win32_Processor", {});
-    EXPECT_EQ(queryProcessors(processors, wmi), 0);
+    source.setClass(u"Win32_Processor", {});
+    EXPECT_EQ(wmi::queryProcessors(processors, source), 0);
     EXPECT_TRUE(processors.empty());
 }
 
 // --- logical disks -----------------------------------------------------------------------------
 
 TEST_F(ProbesTest, ThreeDisksAfterFiveLeaveTheOtherSlotsEmpty) {
-    wmi.setQuery(kDiskQuery, disks(5));
+    source.setQuery(kDiskQuery, disks(5));
     DiskTable table;
-    ASSERT_EQ(queryLogicalDisks(table, wmi), 5);
-    wmi.setQuery(kDiskQuery,
-                 {diskInstance(u"X:", 7), diskInstance(u"Y:", 8), diskInstance(u"Z:", 9)});
-    EXPECT_EQ(queryLogicalDisks(table, wmi), 3);
+    ASSERT_EQ(wmi::queryLogicalDisks(table, source), 5);
+    source.setQuery(kDiskQuery,
+                    {diskInstance(u"X:", 7), diskInstance(u"Y:", 8), diskInstance(u"Z:", 9)});
+    EXPECT_EQ(wmi::queryLogicalDisks(table, source), 3);
     EXPECT_EQ(field(table[0].deviceId), u"X:");
     EXPECT_EQ(field(table[2].deviceId), u"Z:");
     EXPECT_EQ(table[2].size, 9u);
@@ -214,13 +214,13 @@ TEST_F(ProbesTest, ThreeDisksAfterFiveLeaveTheOtherSlotsEmpty) {
 }
 
 TEST_F(ProbesTest, TwentySevenDisksFillAllSlotsAndTheLastIsNeverRequested) {
-    wmi.setQuery(kDiskQuery, disks(27));
+    source.setQuery(kDiskQuery, disks(27));
     DiskTable table;
-    EXPECT_EQ(queryLogicalDisks(table, wmi), 26);
-    EXPECT_EQ(wmi.log().nextCalls, 26);
-    EXPECT_EQ(wmi.log().instancesDelivered, 26);
-    EXPECT_EQ(wmi.log().instancesReleased, 26);
-    EXPECT_EQ(wmi.log().enumeratorsReleased, 1);
+    EXPECT_EQ(wmi::queryLogicalDisks(table, source), 26);
+    EXPECT_EQ(source.log().nextCalls, 26);
+    EXPECT_EQ(source.log().instancesDelivered, 26);
+    EXPECT_EQ(source.log().instancesReleased, 26);
+    EXPECT_EQ(source.log().enumeratorsReleased, 1);
     for (std::size_t slot = 0; slot < kMaxDisks; ++slot) {
         EXPECT_EQ(table[slot].inUse, 1);
         EXPECT_EQ(table[slot].size, 1000u + slot);
@@ -229,11 +229,11 @@ TEST_F(ProbesTest, TwentySevenDisksFillAllSlotsAndTheLastIsNeverRequested) {
 }
 
 TEST_F(ProbesTest, FailedDiskQueryKeepsThePreviousTable) {
-    wmi.setQuery(kDiskQuery, disks(2));
+    source.setQuery(kDiskQuery, disks(2));
     DiskTable table;
-    ASSERT_EQ(queryLogicalDisks(table, wmi), 2);
-    wmi.removeQuery(kDiskQuery);
-    EXPECT_EQ(queryLogicalDisks(table, wmi), -1);
+    ASSERT_EQ(wmi::queryLogicalDisks(table, source), 2);
+    source.removeQuery(kDiskQuery);
+    EXPECT_EQ(wmi::queryLogicalDisks(table, source), -1);
     EXPECT_EQ(table[0].inUse, 1);
     EXPECT_EQ(table[1].inUse, 1);
     EXPECT_EQ(field(table[1].deviceId), u"1:");
@@ -242,10 +242,10 @@ TEST_F(ProbesTest, FailedDiskQueryKeepsThePreviousTable) {
 }
 
 TEST_F(ProbesTest, DiskWithUnreadablePropertiesIsStillInUse) {
-    wmi.setQuery(kDiskQuery, {{{u"DeviceID", textValue(u"C:")}, {u"VolumeName", nullValue()}},
-                              {{u"Size", nullValue()}, {u"FreeSpace", textValue(u"")}}});
+    source.setQuery(kDiskQuery, {{{u"DeviceID", textValue(u"C:")}, {u"VolumeName", nullValue()}},
+                                 {{u"Size", nullValue()}, {u"FreeSpace", textValue(u"")}}});
     DiskTable table;
-    EXPECT_EQ(queryLogicalDisks(table, wmi), 2);
+    EXPECT_EQ(wmi::queryLogicalDisks(table, source), 2);
     EXPECT_EQ(table[0].inUse, 1);
     EXPECT_EQ(field(table[0].deviceId), u"C:");
     EXPECT_EQ(field(table[0].volumeName), u"");
@@ -254,18 +254,18 @@ TEST_F(ProbesTest, DiskWithUnreadablePropertiesIsStillInUse) {
     EXPECT_EQ(table[1].driveType, 0u);
     EXPECT_EQ(table[1].size, 0u);
     EXPECT_EQ(table[1].freeSpace, 0u);
-    EXPECT_EQ(std::vector<std::u16string>(wmi.log().propertiesRead.begin(),
-                                          wmi.log().propertiesRead.begin() + 6),
+    EXPECT_EQ(std::vector<std::u16string>(source.log().propertiesRead.begin(),
+                                          source.log().propertiesRead.begin() + 6),
               (std::vector<std::u16string>{u"DeviceID", u"DriveType", u"Size", u"FreeSpace",
                                            u"VolumeName", u"FileSystem"}));
 }
 
 TEST_F(ProbesTest, NoFixedDiskEmptiesEverySlot) {
-    wmi.setQuery(kDiskQuery, disks(4));
+    source.setQuery(kDiskQuery, disks(4));
     DiskTable table;
-    ASSERT_EQ(queryLogicalDisks(table, wmi), 4);
-    wmi.setQuery(kDiskQuery, {});
-    EXPECT_EQ(queryLogicalDisks(table, wmi), 0);
+    ASSERT_EQ(wmi::queryLogicalDisks(table, source), 4);
+    source.setQuery(kDiskQuery, {});
+    EXPECT_EQ(wmi::queryLogicalDisks(table, source), 0);
     for (const DiskInfo& disk : table) {
         EXPECT_EQ(disk.inUse, 0);
     }
@@ -274,22 +274,22 @@ TEST_F(ProbesTest, NoFixedDiskEmptiesEverySlot) {
 // --- processor counters ------------------------------------------------------------------------
 
 TEST_F(ProbesTest, CpuTimesReadTheThreeCountersOfTheTotalInstance) {
-    wmi.setQuery(kCpuQuery, {{{u"PercentPrivilegedTime", textValue(u"1000")},
-                              {u"PercentUserTime", textValue(u"2000")},
-                              {u"TimeStamp_Sys100NS", textValue(u"5000")}}});
+    source.setQuery(kCpuQuery, {{{u"PercentPrivilegedTime", textValue(u"1000")},
+                                 {u"PercentUserTime", textValue(u"2000")},
+                                 {u"TimeStamp_Sys100NS", textValue(u"5000")}}});
     CpuTimesSample sample;
-    EXPECT_EQ(queryCpuTimes(wmi, sample), 1);
+    EXPECT_EQ(wmi::queryCpuTimes(source, sample), 1);
     EXPECT_EQ(sample.percentPrivilegedTime, 1000u);
     EXPECT_EQ(sample.percentUserTime, 2000u);
     EXPECT_EQ(sample.timeStampSys100NS, 5000u);
-    EXPECT_EQ(wmi.log().queries, std::vector<std::u16string>{kCpuQuery});
+    EXPECT_EQ(source.log().queries, std::vector<std::u16string>{kCpuQuery});
 }
 
 TEST_F(ProbesTest, UnreadableCounterIsZeroInThisSample) {
-    wmi.setQuery(kCpuQuery, {{{u"PercentPrivilegedTime", textValue(u"")},
-                              {u"TimeStamp_Sys100NS", textValue(u"77")}}});
+    source.setQuery(kCpuQuery, {{{u"PercentPrivilegedTime", textValue(u"")},
+                                 {u"TimeStamp_Sys100NS", textValue(u"77")}}});
     CpuTimesSample sample{5, 6, 7};
-    EXPECT_EQ(queryCpuTimes(wmi, sample), 1);
+    EXPECT_EQ(wmi::queryCpuTimes(source, sample), 1);
     EXPECT_EQ(sample.percentPrivilegedTime, 0u);
     EXPECT_EQ(sample.percentUserTime, 0u);
     EXPECT_EQ(sample.timeStampSys100NS, 77u);
@@ -297,9 +297,9 @@ TEST_F(ProbesTest, UnreadableCounterIsZeroInThisSample) {
 
 TEST_F(ProbesTest, CpuTimesLeaveTheSampleWhenTheQueryFailsOrFindsNoTotal) {
     CpuTimesSample sample{5, 6, 7};
-    EXPECT_EQ(queryCpuTimes(wmi, sample), -1);
-    wmi.setQuery(kCpuQuery, {});
-    EXPECT_EQ(queryCpuTimes(wmi, sample), 1);
+    EXPECT_EQ(wmi::queryCpuTimes(source, sample), -1);
+    source.setQuery(kCpuQuery, {});
+    EXPECT_EQ(wmi::queryCpuTimes(source, sample), 1);
     EXPECT_EQ(sample.percentPrivilegedTime, 5u);
     EXPECT_EQ(sample.percentUserTime, 6u);
     EXPECT_EQ(sample.timeStampSys100NS, 7u);

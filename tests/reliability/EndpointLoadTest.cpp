@@ -40,7 +40,7 @@ class EndpointLoadTest : public ::testing::Test {
         refresher.join();
     }
 
-    fake::NullConnection session;
+    Session session;
     SystemSnapshot snapshot{session};
     std::atomic<bool> stopRefreshing{false};
     std::thread refresher;

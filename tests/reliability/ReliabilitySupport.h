@@ -13,7 +13,7 @@
 #include <memory>
 #include <string>
 
-#include "fakes/NullConnection.h"
+#include "platform/Session.h"
 #include "snapshot/SystemSnapshot.h"
 
 namespace quorvane::test {

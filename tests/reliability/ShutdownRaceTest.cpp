@@ -20,7 +20,7 @@ namespace {
 TEST(ShutdownRaceTest, StoppingWhileRefreshesAndReportsRunIsClean) {
     constexpr int kRounds = 8;
     fake::reset();
-    fake::NullConnection session;
+    Session session;
     long served = 0;
     long cutShort = 0;
     long wrong = 0;

@@ -263,7 +263,7 @@ class WellFormednessTest : public ::testing::Test {
         return text;
     }
 
-    fake::NullConnection session;
+    Session session;
     std::vector<Placed> placed;
 };
 

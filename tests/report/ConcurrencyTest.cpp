@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "fakes/FakePlatform.h"
-#include "fakes/NullConnection.h"
+#include "platform/Session.h"
 #include "report/RequestHandlers.h"
 #include "report/StatusReport.h"
 #include "snapshot/SystemSnapshot.h"
@@ -37,7 +37,7 @@ TEST(ConcurrencyTest, RefreshesAndReportsExcludeEachOther) {
         samples.push_back({i * 30, i * 20, i * 100});
     }
     fake::probes().cpuSamples = samples;
-    fake::NullConnection session;
+    Session session;
     SystemSnapshot snapshot(session);
     refreshSnapshot(snapshot);
 

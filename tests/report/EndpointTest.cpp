@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "fakes/FakePlatform.h"
-#include "fakes/NullConnection.h"
+#include "platform/Session.h"
 #include "report/RequestHandlers.h"
 #include "snapshot/SystemSnapshot.h"
 #include "support/RawHttp.h"
@@ -79,7 +79,7 @@ class EndpointTest : public ::testing::Test {
         EXPECT_TRUE(response.closedByServer);
     }
 
-    fake::NullConnection session;
+    Session session;
     SystemSnapshot snapshot{session};
     Poco::Net::ServerSocket socket;
     std::unique_ptr<Poco::Net::HTTPServer> server;

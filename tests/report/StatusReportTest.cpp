@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "fakes/FakePlatform.h"
-#include "fakes/NullConnection.h"
+#include "platform/Session.h"
 #include "report/StatusReport.h"
 #include "snapshot/SystemSnapshot.h"
 
@@ -39,7 +39,7 @@ class StatusReportTest : public ::testing::Test {
 
     std::string render() { return renderStatusReport(snapshot, fixedClock); }
 
-    fake::NullConnection session;
+    Session session;
     SystemSnapshot snapshot{session};
 };
 

@@ -3,7 +3,7 @@
 #include <limits>
 
 #include "fakes/FakePlatform.h"
-#include "fakes/NullConnection.h"
+#include "platform/Session.h"
 #include "snapshot/SystemSnapshot.h"
 
 namespace quorvane {
@@ -13,7 +13,7 @@ class RefreshSnapshotTest : public ::testing::Test {
   protected:
     void SetUp() override { fake::reset(); }
 
-    fake::NullConnection session;
+    Session session;
 };
 
 std::int32_t loadOf(std::uint64_t busy, std::uint64_t elapsed) {

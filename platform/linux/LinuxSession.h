@@ -1,0 +1,31 @@
+// What the Linux back end reads: a system tree ("/" for the agent, a fixture tree in tests) and
+// the clocks that stamp what it reads. Private to the platform library and its tests.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "CimDateTime.h"
+#include "FileSystemFigures.h"
+#include "ProcStat.h"
+#include "platform/Session.h"
+
+namespace quorvane {
+
+struct SessionState {
+    std::string root = "/";
+    // Stamps the processor counters (TimeStamp_Sys100NS).
+    linuxsource::MonotonicClock monotonicClock = linuxsource::monotonicClock100ns;
+    // The operating system's LocalDateTime.
+    linuxsource::WallClock wallClock = linuxsource::wallClockNow;
+    // The unit of /proc/stat (USER_HZ).
+    std::uint64_t ticksPerSecond = linuxsource::systemTicksPerSecond();
+    // Size and free space of each fixed disk.
+    linuxsource::FileSystemFiguresReader fileSystemFigures = linuxsource::statFileSystem;
+};
+
+// The tree the report-time operations read (os-release, /proc/uptime); "/" unless a test points
+// them at a fixture tree. Like those operations, call it only while holding snapshotMutex.
+void setReportTimeRoot(const std::string& root);
+
+}  // namespace quorvane

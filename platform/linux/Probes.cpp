@@ -1,0 +1,169 @@
+// The probes on Linux: each reads its files through the session's tree and fills the snapshot's
+// records directly. What the machine does not expose leaves a single-instance field as it was
+// and a processor's or disk's field empty or 0, as a null WMI property does on Windows.
+#include "snapshot/Probes.h"
+
+#include "CpuInfo.h"
+#include "HostIdentity.h"
+#include "LinuxSession.h"
+#include "MemoryStatus.h"
+#include "MountInfo.h"
+#include "SystemFiles.h"
+#include "snapshot/ProbeResults.h"
+
+namespace quorvane {
+
+namespace {
+
+using namespace linuxsource;
+
+constexpr std::uint32_t kFixedDisk = 3;
+
+// A value the machine does not expose keeps the field as it was.
+void setText(TextField& field, const std::optional<std::string>& value) {
+    if (value) {
+        setTextFieldFromUtf8(field, *value);
+    }
+}
+
+// "CPU0", "CPU1", ...: what Windows names its processors.
+void setDeviceId(TextField& field, int number) {
+    setTextFieldFromUtf8(field, "CPU" + std::to_string(number));
+}
+
+}  // namespace
+
+int queryBios(BiosInfo& bios, Session& session) {
+    const SessionState* state = session.state();
+    if (state == nullptr) {
+        return -1;
+    }
+    const DmiInfo dmi = DmiReader(state->root).read();
+    setText(bios.smbiosBiosVersion, dmi.biosVersion);
+    setText(bios.manufacturer, dmi.biosVendor);
+    setText(bios.name, dmi.biosVersion);
+    setText(bios.serialNumber, dmi.productSerial);
+    // Windows' Version joins the firmware's version and date.
+    if (dmi.biosVersion && dmi.biosDate) {
+        setText(bios.version, *dmi.biosVersion + " " + *dmi.biosDate);
+    } else {
+        setText(bios.version, dmi.biosVersion ? dmi.biosVersion : dmi.biosDate);
+    }
+    return 1;
+}
+
+int queryComputerSystem(ComputerSystemInfo& computerSystem, Session& session) {
+    const SessionState* state = session.state();
+    if (state == nullptr) {
+        return -1;
+    }
+    const DmiInfo dmi = DmiReader(state->root).read();
+    const HostNames names = HostNameReader(state->root).read();
+    setText(computerSystem.domain, names.domain);
+    setText(computerSystem.manufacturer, dmi.systemVendor);
+    setText(computerSystem.model, dmi.productName);
+    setText(computerSystem.name, names.name);
+    // There is no owner's name on Linux: primaryOwnerName stays as it is.
+    return 1;
+}
+
+int queryOperatingSystem(OperatingSystemInfo& operatingSystem, Session& session) {
+    const SessionState* state = session.state();
+    if (state == nullptr) {
+        return -1;
+    }
+    const OperatingSystemFacts facts = OperatingSystemReader(state->root).read();
+    setText(operatingSystem.version, facts.kernelRelease);
+    if (facts.bootTime && *facts.bootTime <= static_cast<std::uint64_t>(INT64_MAX)) {
+        setText(operatingSystem.lastBootUpTime,
+                localCimDateTime(static_cast<std::int64_t>(*facts.bootTime), 0));
+    }
+    if (const std::optional<WallClockTime> now = state->wallClock()) {
+        setText(operatingSystem.localDateTime, localCimDateTime(now->seconds, now->microseconds));
+    }
+    return 1;
+}
+
+int queryProcessors(std::vector<ProcessorInfo>& processors, Session& session) {
+    const SessionState* state = session.state();
+    if (state == nullptr) {
+        return -1;
+    }
+    const auto descriptions = ProcessorReader(state->root).read();
+    if (!descriptions) {
+        return -1;
+    }
+    std::size_t next = 0;
+    return storeProcessors(processors, [&](ProcessorInfo& processor) {
+        if (next == descriptions->size()) {
+            return false;
+        }
+        const ProcessorDescription& description = (*descriptions)[next];
+        setDeviceId(processor.deviceId, static_cast<int>(next));
+        ++next;
+        setText(processor.caption, description.package.caption);
+        setText(processor.manufacturer, description.package.manufacturer);
+        setText(processor.name, description.package.name);
+        processor.maxClockSpeed = description.maxClockSpeedMHz.value_or(0);
+        processor.numberOfCores = description.package.cores.value_or(0);
+        processor.numberOfLogicalProcessors = description.package.logicalProcessors;
+        return true;
+    });
+}
+
+int queryLogicalDisks(DiskTable& disks, Session& session) {
+    const SessionState* state = session.state();
+    if (state == nullptr) {
+        return -1;
+    }
+    const auto found = FixedDiskReader(state->root).read();
+    if (!found) {
+        return -1;
+    }
+    const SystemFiles files(state->root);
+    std::size_t next = 0;
+    return storeDisks(disks, [&](DiskInfo& disk) {
+        if (next == found->size()) {
+            return false;
+        }
+        const FixedDisk& fixed = (*found)[next++];
+        setTextFieldFromUtf8(disk.deviceId, fixed.mountPoint);
+        disk.driveType = kFixedDisk;
+        // A file system that cannot be asked shows size and free space 0.
+        if (const auto figures = state->fileSystemFigures(files.locate(fixed.mountPoint))) {
+            disk.size = figures->size;
+            disk.freeSpace = figures->freeSpace;
+        }
+        setText(disk.volumeName, fixed.label);
+        setTextFieldFromUtf8(disk.fileSystem, fixed.fileSystemType);
+        return true;
+    });
+}
+
+void queryMemoryStatus(MemoryInfo& memory, Session& session) {
+    const SessionState* state = session.state();
+    memory = state != nullptr ? MemoryStatusReader(state->root).read() : MemoryInfo{};
+}
+
+int queryCpuTimes(Session& session, CpuTimesSample& sample) {
+    const SessionState* state = session.state();
+    if (state == nullptr) {
+        return -1;
+    }
+    const std::optional<ProcStat> stat = ProcStatReader(state->root).read();
+    if (!stat || !stat->total) {
+        return -1;
+    }
+    // Privileged time is system time with the time spent serving interrupts; user time includes
+    // niced processes. Both are averaged over the online processors, as the "_Total" instance of
+    // Windows is.
+    const CpuTimesLine& total = *stat->total;
+    const std::uint64_t online = stat->processors.empty() ? 1 : stat->processors.size();
+    sample.percentPrivilegedTime =
+        ticksTo100ns(total.system + total.irq + total.softirq, state->ticksPerSecond) / online;
+    sample.percentUserTime = ticksTo100ns(total.user + total.nice, state->ticksPerSecond) / online;
+    sample.timeStampSys100NS = state->monotonicClock();
+    return 1;
+}
+
+}  // namespace quorvane

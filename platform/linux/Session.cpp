@@ -1,0 +1,21 @@
+#include "LinuxSession.h"
+
+namespace quorvane {
+
+Session::Session() = default;
+Session::Session(std::unique_ptr<SessionState> state) : state_(std::move(state)) {}
+Session::~Session() = default;
+
+// The agent always reads the machine it runs on; nothing can fail before the first probe.
+bool Session::open() {
+    if (!state_) {
+        state_ = std::make_unique<SessionState>();
+    }
+    return true;
+}
+
+void Session::close() {
+    state_.reset();
+}
+
+}  // namespace quorvane

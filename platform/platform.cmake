@@ -1,0 +1,42 @@
+# The platform library: everything that touches the operating system. Platform-neutral logic is
+# listed here; each back end lists its own sources in its folder (platform/<backend>/sources.cmake),
+# which sets QUORVANE_BACKEND_SOURCES, QUORVANE_BACKEND_LIBS and QUORVANE_AGENT_RESOURCES.
+
+set(QUORVANE_PLATFORM_NEUTRAL_SOURCES
+    platform/VersionNaming.cpp
+    platform/AgentIdentity.cpp
+    platform/AgentIdentityOperations.cpp
+    platform/PerfData.cpp
+)
+
+# The WMI probes and session operations: the Windows back end's, but plain logic, so other systems
+# build them as well (quorvane_wmi_probes) and the tests run them against fakes.
+set(QUORVANE_WMI_PROBE_SOURCES
+    ${PROJECT_SOURCE_DIR}/platform/windows/WmiAccess.cpp
+    ${PROJECT_SOURCE_DIR}/platform/windows/WmiProbes.cpp
+)
+
+# The agent's version as four 16-bit numbers from the project version; parts it leaves out are 0.
+foreach(_quorvane_part MAJOR MINOR PATCH TWEAK)
+    set(_quorvane_value "${PROJECT_VERSION_${_quorvane_part}}")
+    if(_quorvane_value STREQUAL "")
+        set(_quorvane_value 0)
+    endif()
+    math(EXPR _quorvane_value "${_quorvane_value}")  # no leading zeros in generated code
+    if(_quorvane_value GREATER 65535)
+        message(FATAL_ERROR "Version part ${_quorvane_part} (${_quorvane_value}) exceeds 65535")
+    endif()
+    set(QUORVANE_VERSION_${_quorvane_part} ${_quorvane_value})
+endforeach()
+set(QUORVANE_AGENT_VERSION
+    "${QUORVANE_VERSION_MAJOR}.${QUORVANE_VERSION_MINOR}.${QUORVANE_VERSION_PATCH}.${QUORVANE_VERSION_TWEAK}")
+set(QUORVANE_GENERATED_DIR ${CMAKE_CURRENT_BINARY_DIR}/generated)
+
+set(QUORVANE_BACKEND_SOURCES "")
+set(QUORVANE_BACKEND_LIBS "")
+set(QUORVANE_AGENT_RESOURCES "")
+include(platform/${QUORVANE_BACKEND}/sources.cmake)
+
+add_library(quorvane_platform STATIC ${QUORVANE_PLATFORM_NEUTRAL_SOURCES} ${QUORVANE_BACKEND_SOURCES})
+# The back end's headers stay private: the application and the core see only platform/*.h.
+target_link_libraries(quorvane_platform PUBLIC quorvane_model Poco::Net ${QUORVANE_BACKEND_LIBS})

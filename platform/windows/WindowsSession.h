@@ -1,0 +1,13 @@
+// The Windows back end's session state: the WMI connection. Private to the platform library.
+#pragma once
+
+#include "WmiSession.h"
+#include "platform/Session.h"
+
+namespace quorvane {
+
+struct SessionState {
+    WmiSession wmi;
+};
+
+}  // namespace quorvane

@@ -1,0 +1,20 @@
+# The Windows back end: WMI, the Win32 memory, version and performance-data calls.
+list(APPEND QUORVANE_BACKEND_SOURCES
+    ${QUORVANE_WMI_PROBE_SOURCES}
+    platform/windows/Process.cpp
+    platform/windows/Session.cpp
+    platform/windows/WmiSession.cpp
+    platform/windows/Probes.cpp
+    platform/windows/ReportOperations.cpp
+)
+list(APPEND QUORVANE_BACKEND_LIBS ole32 oleaut32 wbemuuid version advapi32)
+
+# The VERSIONINFO resource that the agent reads back; it is compiled into the executable.
+enable_language(RC)
+foreach(_quorvane_text PRODUCT_NAME PRODUCT_EDITION COPYRIGHT)
+    string(REPLACE "\\" "\\\\" _quorvane_escaped "${QUORVANE_${_quorvane_text}}")
+    string(REPLACE "\"" "\"\"" _quorvane_escaped "${_quorvane_escaped}")
+    set(QUORVANE_${_quorvane_text}_RC "${_quorvane_escaped}")
+endforeach()
+configure_file(${CMAKE_CURRENT_LIST_DIR}/version.rc.in ${QUORVANE_GENERATED_DIR}/version.rc @ONLY)
+list(APPEND QUORVANE_AGENT_RESOURCES ${QUORVANE_GENERATED_DIR}/version.rc)

@@ -1,0 +1,113 @@
+// The whole Linux back end over the fixture machine in fixtures/linux/machine: two refreshes, then
+// the complete report, byte for byte against golden/linux_machine_report.xml. Only the clocks, the
+// file-system figures (statvfs cannot make sizes up) and the agent's identity are fixed here.
+// QUORVANE_UPDATE_GOLDEN=1 writes the file instead, for a change that is meant.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+
+#include "LinuxSession.h"
+#include "report/StatusReport.h"
+#include "snapshot/SystemSnapshot.h"
+
+namespace quorvane {
+namespace {
+
+namespace fs = std::filesystem;
+using linuxsource::FileSystemFigures;
+
+const std::string kFixtures = QUORVANE_LINUX_FIXTURES;
+const std::string kGolden = std::string(QUORVANE_GOLDEN_DIR) + "/linux_machine_report.xml";
+
+class LinuxGoldenTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        // Local times in the report must not depend on the machine's zone.
+        const char* zone = std::getenv("TZ");
+        savedZone = zone ? std::optional<std::string>(zone) : std::nullopt;
+        setenv("TZ", "UTC", 1);
+        tzset();
+        // A copy, so that the second refresh can see later processor counters.
+        root = fs::temp_directory_path() / ("quorvane-golden-" + std::to_string(getpid()));
+        fs::remove_all(root);
+        fs::copy(kFixtures + "/machine", root,
+                 fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    }
+    void TearDown() override {
+        setReportTimeRoot("/");
+        if (savedZone) {
+            setenv("TZ", savedZone->c_str(), 1);
+        } else {
+            unsetenv("TZ");
+        }
+        tzset();
+        fs::remove_all(root);
+    }
+
+    std::optional<std::string> savedZone;
+    fs::path root;
+};
+
+TEST_F(LinuxGoldenTest, FixtureMachineRefreshedTwiceGivesTheGoldenReport) {
+    std::uint64_t stamp = 1000000000;
+    // Sizes per mount point; "/data" fails as a statvfs can, and shows 0.
+    const std::map<std::string, FileSystemFigures> figures = {
+        {"/", {105089261568ull, 52544630784ull}},
+        {"/boot/efi", {535805952ull, 529244160ull}},
+        {"/home", {1099511627776ull, 274877906944ull}},
+        {"/mnt/my disk", {4000787030016ull, 3999999999999ull}},
+    };
+    const std::string prefix = root.string();
+    auto state = std::make_unique<SessionState>();
+    state->root = prefix;
+    state->monotonicClock = [&stamp] { return stamp; };
+    state->wallClock = [] {
+        return std::optional<linuxsource::WallClockTime>({1765275072, 500000});
+    };
+    state->ticksPerSecond = 100;
+    state->fileSystemFigures = [&](const std::string& path) -> std::optional<FileSystemFigures> {
+        const auto found = figures.find(path.substr(prefix.size()));
+        if (found == figures.end()) {
+            return std::nullopt;
+        }
+        return found->second;
+    };
+    Session session(std::move(state));
+    ASSERT_TRUE(session.open());
+    setReportTimeRoot(prefix);
+
+    SystemSnapshot snapshot(session);
+    snapshot.cachedAgentVersion = "1.2.3.4";
+    snapshot.cachedAgentDescription = "Quorvane Agent version 1.2.3.4";
+    snapshot.cachedAgentCopyright = "Copyright (C) 2026 Quorvane";
+    snapshot.cachedAgentEdition = "Standard";
+
+    refreshSnapshot(snapshot);
+    // Ten seconds later, with the counters of fixtures/linux/load-after: 47.5 % busy.
+    fs::copy_file(kFixtures + "/load-after/proc/stat", root / "proc/stat",
+                  fs::copy_options::overwrite_existing);
+    stamp += 100000000;
+    refreshSnapshot(snapshot);
+
+    const std::string report =
+        renderStatusReport(snapshot, [] { return std::string("2026-12-09 10:11:12"); });
+    session.close();
+
+    if (std::getenv("QUORVANE_UPDATE_GOLDEN") != nullptr) {
+        std::ofstream(kGolden, std::ios::binary) << report;
+    }
+    std::ifstream in(kGolden, std::ios::binary);
+    ASSERT_TRUE(in) << kGolden;
+    const std::string golden((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
+    EXPECT_EQ(report, golden);
+}
+
+}  // namespace
+}  // namespace quorvane
