@@ -4,57 +4,33 @@
 #include <Poco/DateTimeFormatter.h>
 #include <Poco/LocalDateTime.h>
 
+#include <algorithm>
 #include <charconv>
-#include <vector>
+#include <string_view>
 
 #include "ReportOperations.h"
+#include "XmlWriter.h"
 #include "snapshot/SystemSnapshot.h"
 
 namespace quorvane {
 
 namespace {
 
-template <typename T>
-std::string decimal(T value) {
-    char buffer[24];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    return std::string(buffer, result.ptr);
+void fieldAttribute(XmlWriter& xml, std::string_view name, const TextField& field) {
+    xml.attribute(name, field.data(), textFieldLength(field));
 }
 
-void attachFieldAttribute(XmlElement& element, const std::string& name, const TextField& field) {
-    element.setAttribute(name, textFieldToUtf8(field));
+void wideAttribute(XmlWriter& xml, std::string_view name, const std::u16string& value) {
+    xml.attribute(name, value.data(), value.size());
+}
+
+void appendDecimal(std::string& out, std::int32_t value) {
+    char digits[16];
+    const auto result = std::to_chars(digits, digits + sizeof digits, value);
+    out.append(digits, result.ptr);
 }
 
 }  // namespace
-
-void attachAttribute(XmlElement& element, const std::string& name, const std::string& value) {
-    element.setAttribute(name, value);
-}
-
-void attachWideAttribute(XmlElement& element, const std::string& name,
-                         const std::u16string& value) {
-    element.setAttribute(name, utf16ToUtf8(value));
-}
-
-void attachUInt32Attribute(XmlElement& element, const std::string& name, std::uint32_t value) {
-    element.setAttribute(name, decimal(value));
-}
-
-void attachUInt64Attribute(XmlElement& element, const std::string& name, std::uint64_t value) {
-    element.setAttribute(name, decimal(value));
-}
-
-void appendText(XmlElement& element, const std::string& text) {
-    element.appendText(text);
-}
-
-void appendWideText(XmlElement& element, const std::u16string& text) {
-    element.appendText(utf16ToUtf8(text));
-}
-
-void appendUInt64Text(XmlElement& element, std::uint64_t value) {
-    element.appendText(decimal(value));
-}
 
 std::string formatCimDateTime(const char16_t* text, std::size_t capacity) {
     std::size_t length = 0;
@@ -64,26 +40,39 @@ std::string formatCimDateTime(const char16_t* text, std::size_t capacity) {
     if (length != 25) {
         return std::string();
     }
-    // Pieces are cut by character, not by byte, so a non-ASCII character is never split.
-    std::vector<std::string> characters;
-    characters.reserve(length);
-    for (std::size_t i = 0; i < length; ++i) {
-        const bool pair = text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < length &&
-                          text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF;
-        characters.push_back(utf16ToUtf8(text + i, pair ? 2 : 1));
-        if (pair) {
-            ++i;
+    // Pieces are cut by character, not by byte, so a non-ASCII character is never split. The
+    // usual text is all ASCII digits; the general case counts characters.
+    std::size_t starts[15];  // unit index where character k begins, k = 0..14
+    std::size_t unit = 0;
+    for (std::size_t k = 0; k < 15; ++k) {
+        starts[k] = unit;
+        if (unit >= length) {
+            continue;
         }
+        const bool pair = text[unit] >= 0xD800 && text[unit] <= 0xDBFF && unit + 1 < length &&
+                          text[unit + 1] >= 0xDC00 && text[unit + 1] <= 0xDFFF;
+        unit += pair ? 2 : 1;
     }
-    auto piece = [&characters](std::size_t first, std::size_t count) {
-        std::string out;
-        for (std::size_t i = first; i < first + count && i < characters.size(); ++i) {
-            out += characters[i];
-        }
-        return out;
+    std::string out;
+    out.reserve(19);
+    auto piece = [&](std::size_t first, std::size_t count) {
+        const std::size_t from = std::min(starts[first], length);
+        const std::size_t to = std::min(starts[first + count], length);
+        const std::string utf8 = utf16ToUtf8(text + from, to - from);
+        out += utf8;
     };
-    return piece(0, 4) + "-" + piece(4, 2) + "-" + piece(6, 2) + " " + piece(8, 2) + ":" +
-           piece(10, 2) + ":" + piece(12, 2);
+    piece(0, 4);
+    out.push_back('-');
+    piece(4, 2);
+    out.push_back('-');
+    piece(6, 2);
+    out.push_back(' ');
+    piece(8, 2);
+    out.push_back(':');
+    piece(10, 2);
+    out.push_back(':');
+    piece(12, 2);
+    return out;
 }
 
 std::int32_t averageCpuUsage(const SystemSnapshot& snapshot) {
@@ -107,7 +96,7 @@ std::string formatCpuUsageHistory(const SystemSnapshot& snapshot) {
             out.push_back(',');
         }
         first = false;
-        out += decimal(snapshot.cpuUsageHistory[slot]);
+        appendDecimal(out, snapshot.cpuUsageHistory[slot]);
     };
     const std::int32_t historyLength = static_cast<std::int32_t>(kCpuHistoryLength);
     if (start >= 0 && start < historyLength) {
@@ -127,101 +116,121 @@ std::string currentLocalTimeText() {
 }
 
 std::string renderStatusReport(SystemSnapshot& snapshot, std::string (*readClock)()) {
+    std::string document;
+    document.reserve(4096);
+
     Poco::FastMutex::ScopedLock lock(snapshotMutex);
 
     const std::string time = readClock();
 
-    XmlElement root("root");
-    attachAttribute(root, "agent_version", agentVersionString(snapshot));
-    attachAttribute(root, "agent_description", agentDescription(snapshot));
-    attachAttribute(root, "agent_copyright", agentCopyright(snapshot));
-    attachAttribute(root, "agent_edition", agentEdition(snapshot));
-    attachAttribute(root, "time", time);
-    attachUInt32Attribute(root, "uc", snapshot.refreshCount);
+    // The report-time operations run in this order; the writer sorts the attributes by name.
+    XmlWriter xml(document);
+    xml.start("root");
+    xml.attribute("agent_version", agentVersionString(snapshot));
+    xml.attribute("agent_description", agentDescription(snapshot));
+    xml.attribute("agent_copyright", agentCopyright(snapshot));
+    xml.attribute("agent_edition", agentEdition(snapshot));
+    xml.attribute("time", time);
+    xml.attribute("uc", std::uint64_t{snapshot.refreshCount});
 
-    XmlElement& os = root.appendChild("os");
-    attachAttribute(os, "type", operatingSystemType());
-    attachFieldAttribute(os, "version", snapshot.operatingSystem.version);
-    attachWideAttribute(os, "spversion", windowsServicePack());
-    attachWideAttribute(os, "name", windowsProductName());
-    appendWideText(os, windowsFullName());
+    xml.start("os");
+    xml.attribute("type", operatingSystemType());
+    fieldAttribute(xml, "version", snapshot.operatingSystem.version);
+    wideAttribute(xml, "spversion", windowsServicePack());
+    wideAttribute(xml, "name", windowsProductName());
+    const std::u16string fullName = windowsFullName();
+    xml.text(fullName.data(), fullName.size());
+    xml.end();
 
     const BiosInfo& bios = snapshot.bios;
-    XmlElement& biosElement = root.appendChild("bios");
-    attachFieldAttribute(biosElement, "name", bios.name);
-    attachFieldAttribute(biosElement, "manufacturer", bios.manufacturer);
-    attachFieldAttribute(biosElement, "serial_number", bios.serialNumber);
-    attachFieldAttribute(biosElement, "smbios_version", bios.smbiosBiosVersion);
-    attachFieldAttribute(biosElement, "version", bios.version);
+    xml.start("bios");
+    fieldAttribute(xml, "name", bios.name);
+    fieldAttribute(xml, "manufacturer", bios.manufacturer);
+    fieldAttribute(xml, "serial_number", bios.serialNumber);
+    fieldAttribute(xml, "smbios_version", bios.smbiosBiosVersion);
+    fieldAttribute(xml, "version", bios.version);
+    xml.end();
 
     const ComputerSystemInfo& computer = snapshot.computerSystem;
-    XmlElement& computerElement = root.appendChild("computer");
-    attachFieldAttribute(computerElement, "name", computer.name);
-    attachFieldAttribute(computerElement, "domain", computer.domain);
-    attachFieldAttribute(computerElement, "model", computer.model);
-    attachFieldAttribute(computerElement, "manufacturer", computer.manufacturer);
-    attachFieldAttribute(computerElement, "primary_owner_name", computer.primaryOwnerName);
+    xml.start("computer");
+    fieldAttribute(xml, "name", computer.name);
+    fieldAttribute(xml, "domain", computer.domain);
+    fieldAttribute(xml, "model", computer.model);
+    fieldAttribute(xml, "manufacturer", computer.manufacturer);
+    fieldAttribute(xml, "primary_owner_name", computer.primaryOwnerName);
+    xml.end();
 
-    appendText(root.appendChild("hostname"), textFieldToUtf8(computer.name));
-    appendText(root.appendChild("domain"), textFieldToUtf8(computer.domain));
+    xml.start("hostname");
+    xml.text(computer.name.data(), textFieldLength(computer.name));
+    xml.end();
+    xml.start("domain");
+    xml.text(computer.domain.data(), textFieldLength(computer.domain));
+    xml.end();
 
-    XmlElement& uptime = root.appendChild("uptime");
-    attachAttribute(
-        uptime, "last_boot_time",
+    xml.start("uptime");
+    xml.attribute(
+        "last_boot_time",
         formatCimDateTime(snapshot.operatingSystem.lastBootUpTime.data(), kTextFieldLength));
-    attachAttribute(
-        uptime, "local_time",
-        formatCimDateTime(snapshot.operatingSystem.localDateTime.data(), kTextFieldLength));
-    appendUInt64Text(uptime, systemUptimeSeconds());
+    xml.attribute("local_time", formatCimDateTime(snapshot.operatingSystem.localDateTime.data(),
+                                                  kTextFieldLength));
+    char digits[24];
+    const auto uptime = std::to_chars(digits, digits + sizeof digits, systemUptimeSeconds());
+    xml.text(std::string_view(digits, static_cast<std::size_t>(uptime.ptr - digits)));
+    xml.end();
 
-    XmlElement& processors = root.appendChild("processors");
+    xml.start("processors");
     for (const ProcessorInfo& processor : snapshot.processors) {
-        XmlElement& element = processors.appendChild("processor");
-        attachFieldAttribute(element, "device_id", processor.deviceId);
-        attachFieldAttribute(element, "caption", processor.caption);
-        attachFieldAttribute(element, "manufacturer", processor.manufacturer);
-        attachFieldAttribute(element, "name", processor.name);
-        attachFieldAttribute(element, "version", processor.version);
-        attachUInt32Attribute(element, "max_clock_speed", processor.maxClockSpeed);
-        attachUInt32Attribute(element, "number_of_cores", processor.numberOfCores);
-        attachUInt32Attribute(element, "number_of_logical_processors",
-                              processor.numberOfLogicalProcessors);
+        xml.start("processor");
+        fieldAttribute(xml, "device_id", processor.deviceId);
+        fieldAttribute(xml, "caption", processor.caption);
+        fieldAttribute(xml, "manufacturer", processor.manufacturer);
+        fieldAttribute(xml, "name", processor.name);
+        fieldAttribute(xml, "version", processor.version);
+        xml.attribute("max_clock_speed", std::uint64_t{processor.maxClockSpeed});
+        xml.attribute("number_of_cores", std::uint64_t{processor.numberOfCores});
+        xml.attribute("number_of_logical_processors",
+                      std::uint64_t{processor.numberOfLogicalProcessors});
+        xml.end();
     }
+    xml.end();
 
-    XmlElement& cpuUsage = root.appendChild("cpu-usage");
-    attachUInt32Attribute(cpuUsage, "average",
-                          static_cast<std::uint32_t>(averageCpuUsage(snapshot)));
-    appendText(cpuUsage, formatCpuUsageHistory(snapshot));
+    xml.start("cpu-usage");
+    // The average is written as the unsigned 32-bit pattern of the signed value.
+    xml.attribute("average", std::uint64_t{static_cast<std::uint32_t>(averageCpuUsage(snapshot))});
+    xml.text(formatCpuUsageHistory(snapshot));
+    xml.end();
 
     const MemoryInfo& memory = snapshot.memory;
-    XmlElement& memoryElement = root.appendChild("memory");
-    attachUInt32Attribute(memoryElement, "memory_load", memory.dwMemoryLoad);
-    attachUInt64Attribute(memoryElement, "total_physical", memory.ullTotalPhys);
-    attachUInt64Attribute(memoryElement, "available_physical", memory.ullAvailPhys);
-    attachUInt64Attribute(memoryElement, "total_page_file", memory.ullTotalPageFile);
-    attachUInt64Attribute(memoryElement, "available_page_file", memory.ullAvailPageFile);
-    attachUInt64Attribute(memoryElement, "total_virtual", memory.ullTotalVirtual);
-    attachUInt64Attribute(memoryElement, "available_virtual", memory.ullAvailVirtual);
-    attachUInt64Attribute(memoryElement, "available_extended_virtual",
-                          memory.ullAvailExtendedVirtual);
+    xml.start("memory");
+    xml.attribute("memory_load", std::uint64_t{memory.dwMemoryLoad});
+    xml.attribute("total_physical", memory.ullTotalPhys);
+    xml.attribute("available_physical", memory.ullAvailPhys);
+    xml.attribute("total_page_file", memory.ullTotalPageFile);
+    xml.attribute("available_page_file", memory.ullAvailPageFile);
+    xml.attribute("total_virtual", memory.ullTotalVirtual);
+    xml.attribute("available_virtual", memory.ullAvailVirtual);
+    xml.attribute("available_extended_virtual", memory.ullAvailExtendedVirtual);
+    xml.end();
 
-    XmlElement& storages = root.appendChild("storages");
+    xml.start("storages");
     for (const DiskInfo& disk : snapshot.disks) {
         if (disk.inUse == 0) {
             continue;
         }
-        XmlElement& element = storages.appendChild("storage");
-        attachFieldAttribute(element, "device_name", disk.deviceId);
-        attachUInt32Attribute(element, "drive_type", disk.driveType);
-        attachUInt64Attribute(element, "size", disk.size);
-        attachUInt64Attribute(element, "available", disk.freeSpace);
-        attachFieldAttribute(element, "volume_name", disk.volumeName);
-        attachFieldAttribute(element, "file_system", disk.fileSystem);
+        xml.start("storage");
+        fieldAttribute(xml, "device_name", disk.deviceId);
+        xml.attribute("drive_type", std::uint64_t{disk.driveType});
+        xml.attribute("size", disk.size);
+        xml.attribute("available", disk.freeSpace);
+        fieldAttribute(xml, "volume_name", disk.volumeName);
+        fieldAttribute(xml, "file_system", disk.fileSystem);
+        xml.end();
     }
+    xml.end();
 
-    root.appendChild("logs");
-
-    return writeXmlDocument(root);
+    xml.start("logs");
+    xml.finish();
+    return document;
 }
 
 void writeStatusReport(std::ostream& out, SystemSnapshot& snapshot) {

@@ -5,8 +5,6 @@
 #include <ostream>
 #include <string>
 
-#include "XmlWriter.h"
-
 namespace quorvane {
 
 struct SystemSnapshot;
@@ -31,14 +29,5 @@ std::string renderStatusReport(SystemSnapshot& snapshot,
 // Renders the document, then writes it onto `out` without holding the lock, so a slow reader
 // never delays refreshes or other reports.
 void writeStatusReport(std::ostream& out, SystemSnapshot& snapshot);
-
-// Node builders.
-void attachAttribute(XmlElement& element, const std::string& name, const std::string& value);
-void attachWideAttribute(XmlElement& element, const std::string& name, const std::u16string& value);
-void attachUInt32Attribute(XmlElement& element, const std::string& name, std::uint32_t value);
-void attachUInt64Attribute(XmlElement& element, const std::string& name, std::uint64_t value);
-void appendText(XmlElement& element, const std::string& text);
-void appendWideText(XmlElement& element, const std::u16string& text);
-void appendUInt64Text(XmlElement& element, std::uint64_t value);
 
 }  // namespace quorvane

@@ -1,143 +1,218 @@
 #include "XmlWriter.h"
 
 #include <algorithm>
+#include <charconv>
 
 #include "snapshot/Utf8.h"
 
 namespace quorvane {
 
-XmlElement::XmlElement(std::string name) : name_(std::move(name)) {}
-
-void XmlElement::setAttribute(const std::string& name, std::string value) {
-    for (auto& attribute : attributes_) {
-        if (attribute.first == name) {
-            attribute.second = std::move(value);
-            return;
-        }
-    }
-    attributes_.emplace_back(name, std::move(value));
-}
-
-void XmlElement::appendText(const std::string& text) {
-    text_ += text;
-}
-
-XmlElement& XmlElement::appendChild(std::string name) {
-    children_.push_back(std::make_unique<XmlElement>(std::move(name)));
-    return *children_.back();
-}
-
 namespace {
 
-void writeIndent(std::string& out, int level) {
+void writeIndent(std::string& out, std::size_t level) {
     out.push_back('\n');
-    out.append(static_cast<std::size_t>(level), '\t');
+    out.append(level, '\t');
 }
 
-void writeElement(std::string& out, const XmlElement& element, int level) {
-    if (level > 0) {
-        writeIndent(out, level);
+// One code point, already decoded, as the document carries it.
+void appendEscapedCodePoint(std::string& out, char32_t cp) {
+    switch (cp) {
+        case '&':
+            out += "&amp;";
+            return;
+        case '<':
+            out += "&lt;";
+            return;
+        case '>':
+            out += "&gt;";
+            return;
+        case '"':
+            out += "&quot;";
+            return;
+        case '\'':
+            out += "&apos;";
+            return;
+        case '\t':
+        case '\n':
+        case '\r':
+            out.push_back(static_cast<char>(cp));
+            return;
+        default:
+            break;
     }
-    out.push_back('<');
-    out += element.name();
-
-    std::vector<const std::pair<std::string, std::string>*> sorted;
-    sorted.reserve(element.attributes().size());
-    for (const auto& attribute : element.attributes()) {
-        sorted.push_back(&attribute);
-    }
-    std::sort(sorted.begin(), sorted.end(),
-              [](const auto* a, const auto* b) { return a->first < b->first; });
-    for (const auto* attribute : sorted) {
-        out.push_back(' ');
-        out += attribute->first;
-        out += "=\"";
-        appendEscapedXml(out, attribute->second);
-        out.push_back('"');
-    }
-
-    if (!element.children().empty()) {
-        out.push_back('>');
-        if (!element.text().empty()) {
-            appendEscapedXml(out, element.text());
-        }
-        for (const auto& child : element.children()) {
-            writeElement(out, *child, level + 1);
-        }
-        writeIndent(out, level);
-        out += "</";
-        out += element.name();
-        out.push_back('>');
-    } else if (!element.text().empty()) {
-        out.push_back('>');
-        appendEscapedXml(out, element.text());
-        out += "</";
-        out += element.name();
-        out.push_back('>');
+    if (cp < 0x20 || cp == 0xFFFE || cp == 0xFFFF) {
+        out.push_back('?');
+    } else if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
     } else {
-        out += "/>";
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
     }
 }
 
 }  // namespace
 
-void appendEscapedXml(std::string& out, const std::string& value) {
+void appendEscapedXml(std::string& out, std::string_view value) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(value.data());
     const std::size_t size = value.size();
     std::size_t i = 0;
     while (i < size) {
-        const unsigned char c = bytes[i];
-        if (c < 0x80) {
-            switch (c) {
-                case '&':
-                    out += "&amp;";
-                    break;
-                case '<':
-                    out += "&lt;";
-                    break;
-                case '>':
-                    out += "&gt;";
-                    break;
-                case '"':
-                    out += "&quot;";
-                    break;
-                case '\'':
-                    out += "&apos;";
-                    break;
-                case '\t':
-                case '\n':
-                case '\r':
-                    out.push_back(static_cast<char>(c));
-                    break;
-                default:
-                    out.push_back(c < 0x20 ? '?' : static_cast<char>(c));
-                    break;
-            }
-            ++i;
-            continue;
-        }
         char32_t codePoint = 0;
         const std::size_t length = decodeUtf8(bytes, size, i, codePoint);
         if (length == 0) {
             out.push_back('?');
             ++i;
-        } else if (codePoint == 0xFFFE || codePoint == 0xFFFF) {
-            out.push_back('?');
+        } else if (length > 1 && codePoint != 0xFFFE && codePoint != 0xFFFF) {
+            // Well-formed and allowed: copied as it is.
+            out.append(value.data() + i, length);
             i += length;
         } else {
-            out.append(value, i, length);
+            appendEscapedCodePoint(out, codePoint);
             i += length;
         }
     }
 }
 
-std::string writeXmlDocument(const XmlElement& root) {
-    std::string out;
-    out.reserve(8192);
-    out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-    writeElement(out, root, 0);
-    out.push_back('\n');
-    return out;
+void appendEscapedXml(std::string& out, const char16_t* value, std::size_t length) {
+    for (std::size_t i = 0; i < length; ++i) {
+        const char32_t unit = value[i];
+        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < length && value[i + 1] >= 0xDC00 &&
+            value[i + 1] <= 0xDFFF) {
+            appendEscapedCodePoint(out,
+                                   0x10000 + ((unit - 0xD800) << 10) + (value[i + 1] - 0xDC00));
+            ++i;
+        } else if (unit >= 0xD800 && unit <= 0xDFFF) {
+            out.push_back('?');
+        } else {
+            appendEscapedCodePoint(out, unit);
+        }
+    }
+}
+
+XmlWriter::XmlWriter(std::string& out) : out_(out) {
+    out_.clear();
+    out_ += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+}
+
+void XmlWriter::closeStartTag() {
+    if (!startTagOpen_) {
+        return;
+    }
+    startTagOpen_ = false;
+    // Few attributes per element: an insertion sort keeps them in name order, and equal names
+    // keep the order they were given in, so the last one given wins below.
+    std::stable_sort(attributes_.begin(), attributes_.end(),
+                     [](const Attribute& a, const Attribute& b) { return a.name < b.name; });
+    for (std::size_t i = 0; i < attributes_.size(); ++i) {
+        if (i + 1 < attributes_.size() && attributes_[i + 1].name == attributes_[i].name) {
+            continue;
+        }
+        const Attribute& attribute = attributes_[i];
+        out_.push_back(' ');
+        out_.append(attribute.name);
+        out_ += "=\"";
+        out_.append(values_, attribute.begin, attribute.end - attribute.begin);
+        out_.push_back('"');
+    }
+    attributes_.clear();
+    values_.clear();
+}
+
+void XmlWriter::start(std::string_view name) {
+    closeStartTag();
+    if (!open_.empty()) {
+        Open& parent = open_.back();
+        if (!parent.hasChildren && !parent.hasText) {
+            out_.push_back('>');
+        }
+        parent.hasChildren = true;
+        writeIndent(out_, open_.size());
+    }
+    out_.push_back('<');
+    out_.append(name);
+    open_.push_back(Open{name});
+    startTagOpen_ = true;
+}
+
+void XmlWriter::beginAttribute(std::string_view name) {
+    attributes_.push_back(Attribute{name, values_.size(), values_.size()});
+}
+
+void XmlWriter::attribute(std::string_view name, std::string_view utf8) {
+    beginAttribute(name);
+    appendEscapedXml(values_, utf8);
+    attributes_.back().end = values_.size();
+}
+
+void XmlWriter::attribute(std::string_view name, const char16_t* utf16, std::size_t length) {
+    beginAttribute(name);
+    appendEscapedXml(values_, utf16, length);
+    attributes_.back().end = values_.size();
+}
+
+void XmlWriter::attribute(std::string_view name, std::uint64_t value) {
+    char digits[24];
+    const auto result = std::to_chars(digits, digits + sizeof digits, value);
+    beginAttribute(name);
+    values_.append(digits, result.ptr);
+    attributes_.back().end = values_.size();
+}
+
+void XmlWriter::text(std::string_view utf8) {
+    if (utf8.empty()) {
+        return;
+    }
+    closeStartTag();
+    Open& element = open_.back();
+    if (!element.hasChildren && !element.hasText) {
+        out_.push_back('>');
+    }
+    element.hasText = true;
+    appendEscapedXml(out_, utf8);
+}
+
+void XmlWriter::text(const char16_t* utf16, std::size_t length) {
+    if (length == 0) {
+        return;
+    }
+    closeStartTag();
+    Open& element = open_.back();
+    if (!element.hasChildren && !element.hasText) {
+        out_.push_back('>');
+    }
+    element.hasText = true;
+    appendEscapedXml(out_, utf16, length);
+}
+
+void XmlWriter::end() {
+    closeStartTag();
+    const Open element = open_.back();
+    open_.pop_back();
+    if (element.hasChildren) {
+        writeIndent(out_, open_.size());
+    } else if (!element.hasText) {
+        out_ += "/>";
+        return;
+    }
+    out_ += "</";
+    out_.append(element.name);
+    out_.push_back('>');
+}
+
+void XmlWriter::finish() {
+    while (!open_.empty()) {
+        end();
+    }
+    out_.push_back('\n');
 }
 
 }  // namespace quorvane

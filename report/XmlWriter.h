@@ -1,44 +1,63 @@
-// A small XML element tree and the one writer the report uses. Output: declaration, LF line
-// ends, one tab per nesting level, attributes sorted by name, markup characters escaped.
+// The one writer the report uses: it streams the document into a string as the elements are
+// given. Output: declaration, LF line ends, one tab per nesting level, attributes sorted by name
+// (a second value of a name replaces the first), markup characters escaped. An element with
+// children puts its text (if any) right after its start tag; one with text only is written on one
+// line; one with neither is written as an empty-element tag.
 #pragma once
 
-#include <memory>
+#include <cstddef>
+#include <cstdint>
 #include <string>
-#include <utility>
+#include <string_view>
 #include <vector>
 
 namespace quorvane {
 
-class XmlElement {
+class XmlWriter {
   public:
-    explicit XmlElement(std::string name);
+    // Writes into `out`, which it clears; the declaration comes first.
+    explicit XmlWriter(std::string& out);
 
-    const std::string& name() const { return name_; }
+    // Element and attribute names must stay valid until the element ends (the report passes
+    // literals). Attributes and text belong to the element started last; text comes before the
+    // element's children.
+    void start(std::string_view name);
+    void attribute(std::string_view name, std::string_view utf8);
+    void attribute(std::string_view name, const char16_t* utf16, std::size_t length);
+    void attribute(std::string_view name, std::uint64_t value);
+    void text(std::string_view utf8);
+    void text(const char16_t* utf16, std::size_t length);
+    void end();
 
-    // An element never holds two attributes of the same name: a second value replaces the first.
-    void setAttribute(const std::string& name, std::string value);
-    void appendText(const std::string& text);
-    XmlElement& appendChild(std::string name);
-
-    const std::vector<std::pair<std::string, std::string>>& attributes() const {
-        return attributes_;
-    }
-    const std::string& text() const { return text_; }
-    const std::vector<std::unique_ptr<XmlElement>>& children() const { return children_; }
+    // Ends every element still open and the document.
+    void finish();
 
   private:
-    std::string name_;
-    std::vector<std::pair<std::string, std::string>> attributes_;
-    std::string text_;
-    std::vector<std::unique_ptr<XmlElement>> children_;
+    struct Attribute {
+        std::string_view name;
+        std::size_t begin;  // the escaped value in values_
+        std::size_t end;
+    };
+    struct Open {
+        std::string_view name;
+        bool hasChildren = false;
+        bool hasText = false;
+    };
+    void closeStartTag();
+    void beginAttribute(std::string_view name);
+
+    std::string& out_;
+    std::vector<Open> open_;
+    bool startTagOpen_ = false;
+    std::vector<Attribute> attributes_;
+    std::string values_;
 };
 
-// Writes the whole document for `root`. Characters XML 1.0 does not allow (control characters
-// other than tab, LF and CR, U+FFFE, U+FFFF) and malformed UTF-8 become "?", so the result is
-// always well-formed.
-std::string writeXmlDocument(const XmlElement& root);
-
-// Appends `value` escaped for attribute values and text.
-void appendEscapedXml(std::string& out, const std::string& value);
+// Appends `value` escaped for attribute values and text. Characters that XML 1.0 does not allow
+// (control characters other than tab, LF and CR, U+FFFE, U+FFFF) and malformed UTF-8 become "?",
+// so the result is always well-formed.
+void appendEscapedXml(std::string& out, std::string_view value);
+// The same from UTF-16; a surrogate that is not part of a pair becomes "?".
+void appendEscapedXml(std::string& out, const char16_t* value, std::size_t length);
 
 }  // namespace quorvane

@@ -1,41 +1,23 @@
 #include "MemoryStatus.h"
 
-#include <sstream>
-#include <vector>
-
 #include "SystemFiles.h"
+#include "TextScan.h"
 
 namespace quorvane::linuxsource {
 
 namespace {
 
-std::optional<std::uint64_t> decimal(const std::string& word) {
-    if (word.empty() || word.size() > 19 ||
-        word.find_first_not_of("0123456789") != std::string::npos) {
+// "123 kB" (or a bare number) in bytes.
+std::optional<std::uint64_t> kilobytes(std::string_view value) {
+    std::size_t position = 0;
+    const std::string_view number = nextWord(value, position);
+    const std::string_view unit = nextWord(value, position);
+    std::uint64_t count = 0;
+    if (!parseDecimal(number, count) || (unit != "kB" && !unit.empty()) ||
+        count > UINT64_MAX / 1024) {
         return std::nullopt;
     }
-    return std::stoull(word);
-}
-
-std::optional<std::uint64_t> kilobytes(const std::string& value) {
-    std::istringstream in(value);
-    std::string number;
-    std::string unit;
-    in >> number >> unit;
-    const std::optional<std::uint64_t> count = decimal(number);
-    if (!count || (unit != "kB" && !unit.empty()) || *count > UINT64_MAX / 1024) {
-        return std::nullopt;
-    }
-    return unit.empty() ? *count : *count * 1024;
-}
-
-std::optional<std::uint64_t> entry(const std::map<std::string, std::uint64_t>& memInfo,
-                                   const char* name) {
-    const auto found = memInfo.find(name);
-    if (found == memInfo.end()) {
-        return std::nullopt;
-    }
-    return found->second;
+    return unit.empty() ? count : count * 1024;
 }
 
 // The smallest power of two not below `value`: the size of the address space whose top holds
@@ -50,66 +32,82 @@ std::uint64_t addressSpaceAbove(std::uint64_t value) {
 
 }  // namespace
 
-std::map<std::string, std::uint64_t> parseMemInfo(const std::string& text) {
-    std::map<std::string, std::uint64_t> values;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
+MemInfo parseMemInfo(std::string_view text) {
+    MemInfo values;
+    forEachLine(text, [&values](std::string_view line) {
         const std::size_t colon = line.find(':');
-        if (colon == std::string::npos) {
-            continue;
+        if (colon == std::string_view::npos) {
+            return;
         }
-        if (const auto bytes = kilobytes(line.substr(colon + 1))) {
-            values.emplace(trimmed(line.substr(0, colon)), *bytes);
+        const std::string_view name = trimmedView(line.substr(0, colon));
+        std::optional<std::uint64_t>* target = nullptr;
+        if (name == "MemTotal") {
+            target = &values.memTotal;
+        } else if (name == "MemAvailable") {
+            target = &values.memAvailable;
+        } else if (name == "MemFree") {
+            target = &values.memFree;
+        } else if (name == "SwapTotal") {
+            target = &values.swapTotal;
+        } else if (name == "SwapFree") {
+            target = &values.swapFree;
         }
-    }
+        // The first well-formed line of a name counts.
+        if (target != nullptr && !*target) {
+            *target = kilobytes(line.substr(colon + 1));
+        }
+    });
     return values;
 }
 
-std::optional<std::uint64_t> parseStartStack(const std::string& stat) {
+std::optional<std::uint64_t> parseStartStack(std::string_view stat) {
     // The command name (field 2) is in parentheses and may hold anything, spaces included.
     const std::size_t close = stat.rfind(')');
-    if (close == std::string::npos) {
+    if (close == std::string_view::npos) {
         return std::nullopt;
     }
-    std::istringstream in(stat.substr(close + 1));
-    std::string word;
+    std::size_t position = close + 1;
+    std::string_view word;
     // Fields 3 to 28 follow the name.
     for (int field = 3; field <= 28; ++field) {
-        if (!(in >> word)) {
+        word = nextWord(stat, position);
+        if (word.empty()) {
             return std::nullopt;
         }
     }
-    return decimal(word);
-}
-
-std::optional<std::uint64_t> parseVmSize(const std::string& status) {
-    std::istringstream in(status);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind("VmSize:", 0) == 0) {
-            return kilobytes(line.substr(7));
-        }
+    std::uint64_t value = 0;
+    if (!parseDecimal(word, value)) {
+        return std::nullopt;
     }
-    return std::nullopt;
+    return value;
 }
 
-MemoryInfo memoryStatusFrom(const std::map<std::string, std::uint64_t>& memInfo,
-                            std::optional<std::uint64_t> startStack,
+std::optional<std::uint64_t> parseVmSize(std::string_view status) {
+    std::optional<std::uint64_t> size;
+    bool found = false;
+    forEachLine(status, [&](std::string_view line) {
+        if (!found && line.substr(0, 7) == "VmSize:") {
+            found = true;
+            size = kilobytes(line.substr(7));
+        }
+    });
+    return size;
+}
+
+MemoryInfo memoryStatusFrom(const MemInfo& memInfo, std::optional<std::uint64_t> startStack,
                             std::optional<std::uint64_t> vmSize) {
     MemoryInfo memory;
-    const std::optional<std::uint64_t> total = entry(memInfo, "MemTotal");
+    const std::optional<std::uint64_t> total = memInfo.memTotal;
     if (!total || *total == 0) {
         return memory;
     }
     // Kernels before 3.14 have no MemAvailable; free memory is the closest they report.
-    std::uint64_t available =
-        entry(memInfo, "MemAvailable").value_or(entry(memInfo, "MemFree").value_or(0));
+    std::uint64_t available = memInfo.memAvailable.value_or(memInfo.memFree.value_or(0));
     if (available > *total) {
         available = *total;
     }
-    const std::uint64_t swapTotal = entry(memInfo, "SwapTotal").value_or(0);
-    std::uint64_t swapFree = entry(memInfo, "SwapFree").value_or(0);
+    const std::uint64_t swapTotal = memInfo.swapTotal.value_or(0);
+    std::uint64_t swapFree = memInfo.swapFree.value_or(0);
     if (swapFree > swapTotal) {
         swapFree = swapTotal;
     }

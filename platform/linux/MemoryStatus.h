@@ -3,26 +3,33 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "snapshot/SystemSnapshot.h"
 
 namespace quorvane::linuxsource {
 
-// "Name: value kB" lines, in bytes.
-std::map<std::string, std::uint64_t> parseMemInfo(const std::string& text);
+// The "Name: value kB" lines the memory status needs, in bytes; a line that is missing or
+// malformed is absent.
+struct MemInfo {
+    std::optional<std::uint64_t> memTotal;
+    std::optional<std::uint64_t> memAvailable;
+    std::optional<std::uint64_t> memFree;
+    std::optional<std::uint64_t> swapTotal;
+    std::optional<std::uint64_t> swapFree;
+};
+MemInfo parseMemInfo(std::string_view text);
 
 // The start of the process's stack (field 28 of /proc/self/stat).
-std::optional<std::uint64_t> parseStartStack(const std::string& stat);
+std::optional<std::uint64_t> parseStartStack(std::string_view stat);
 
 // VmSize of /proc/self/status, in bytes.
-std::optional<std::uint64_t> parseVmSize(const std::string& status);
+std::optional<std::uint64_t> parseVmSize(std::string_view status);
 
 // All zero without MemTotal. The virtual sizes are 0 when their sources are missing.
-MemoryInfo memoryStatusFrom(const std::map<std::string, std::uint64_t>& memInfo,
-                            std::optional<std::uint64_t> startStack,
+MemoryInfo memoryStatusFrom(const MemInfo& memInfo, std::optional<std::uint64_t> startStack,
                             std::optional<std::uint64_t> vmSize);
 
 class MemoryStatusReader {

@@ -1,9 +1,9 @@
 #include "MountInfo.h"
 
 #include <map>
-#include <sstream>
 
 #include "SystemFiles.h"
+#include "TextScan.h"
 
 namespace quorvane::linuxsource {
 
@@ -22,15 +22,20 @@ int hexDigit(char c) {
     return -1;
 }
 
-bool parseDeviceNumber(const std::string& text, unsigned& major, unsigned& minor) {
+bool parseDeviceNumber(std::string_view text, unsigned& major, unsigned& minor) {
     const std::size_t colon = text.find(':');
-    if (colon == std::string::npos || colon == 0 || colon + 1 == text.size() || colon > 9 ||
-        text.size() - colon - 1 > 9 || text.find_first_not_of("0123456789:") != std::string::npos ||
-        text.find(':', colon + 1) != std::string::npos) {
+    if (colon == std::string_view::npos || colon == 0 || colon + 1 == text.size() || colon > 9 ||
+        text.size() - colon - 1 > 9 ||
+        text.find_first_not_of("0123456789:") != std::string_view::npos ||
+        text.find(':', colon + 1) != std::string_view::npos) {
         return false;
     }
-    major = static_cast<unsigned>(std::stoul(text.substr(0, colon)));
-    minor = static_cast<unsigned>(std::stoul(text.substr(colon + 1)));
+    std::uint64_t first = 0;
+    std::uint64_t second = 0;
+    parseDecimal(text.substr(0, colon), first);
+    parseDecimal(text.substr(colon + 1), second);
+    major = static_cast<unsigned>(first);
+    minor = static_cast<unsigned>(second);
     return true;
 }
 
@@ -57,7 +62,7 @@ struct BlockDevice {
 
 }  // namespace
 
-std::string unescapeMountField(const std::string& field) {
+std::string unescapeMountField(std::string_view field) {
     std::string out;
     out.reserve(field.size());
     for (std::size_t i = 0; i < field.size(); ++i) {
@@ -91,34 +96,36 @@ std::string decodeLabelLinkName(const std::string& name) {
 
 std::vector<MountEntry> parseMountInfo(const std::string& text) {
     std::vector<MountEntry> entries;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        std::vector<std::string> words;
-        std::string word;
-        while (fields >> word) {
-            words.push_back(word);
-        }
+    forEachLine(text, [&entries](std::string_view line) {
         // ID, parent, major:minor, root, mount point, options, optional fields, "-", type,
         // source, super options.
-        std::size_t separator = 6;
-        while (separator < words.size() && words[separator] != "-") {
-            ++separator;
+        std::size_t position = 0;
+        std::string_view words[6];
+        for (std::string_view& word : words) {
+            word = nextWord(line, position);
         }
-        if (words.size() < 6 || separator + 2 >= words.size()) {
-            continue;
+        if (words[5].empty()) {
+            return;
+        }
+        std::string_view word = nextWord(line, position);
+        while (!word.empty() && word != "-") {
+            word = nextWord(line, position);
+        }
+        const std::string_view type = nextWord(line, position);
+        const std::string_view source = nextWord(line, position);
+        if (word.empty() || source.empty()) {
+            return;
         }
         MountEntry entry;
         if (!parseDeviceNumber(words[2], entry.major, entry.minor)) {
-            continue;
+            return;
         }
         entry.root = unescapeMountField(words[3]);
         entry.mountPoint = unescapeMountField(words[4]);
-        entry.fileSystemType = words[separator + 1];
-        entry.source = unescapeMountField(words[separator + 2]);
-        entries.push_back(entry);
-    }
+        entry.fileSystemType = std::string(type);
+        entry.source = unescapeMountField(source);
+        entries.push_back(std::move(entry));
+    });
     return entries;
 }
 

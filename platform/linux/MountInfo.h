@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quorvane::linuxsource {
@@ -22,7 +23,7 @@ struct MountEntry {
 std::vector<MountEntry> parseMountInfo(const std::string& text);
 
 // mountinfo writes space, tab, newline and backslash as \040, \011, \012 and \134.
-std::string unescapeMountField(const std::string& field);
+std::string unescapeMountField(std::string_view field);
 
 // udev writes unsafe characters of a label link's name as \xHH.
 std::string decodeLabelLinkName(const std::string& name);

@@ -3,63 +3,46 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <sstream>
-
 #include "SystemFiles.h"
+#include "TextScan.h"
 
 namespace quorvane::linuxsource {
 
-namespace {
-
-bool parseCounter(const std::string& word, std::uint64_t& value) {
-    if (word.empty() || word.size() > 19 ||
-        word.find_first_not_of("0123456789") != std::string::npos) {
-        return false;
-    }
-    value = std::stoull(word);
-    return true;
-}
-
-}  // namespace
-
 ProcStat parseProcStat(const std::string& text) {
     ProcStat stat;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        std::string key;
-        fields >> key;
+    forEachLine(text, [&stat](std::string_view line) {
+        std::size_t position = 0;
+        const std::string_view key = nextWord(line, position);
         if (key == "btime") {
-            std::string word;
             std::uint64_t seconds = 0;
-            if (fields >> word && parseCounter(word, seconds)) {
+            if (parseDecimal(nextWord(line, position), seconds)) {
                 stat.bootTime = seconds;
             }
-            continue;
+            return;
         }
-        if (key.rfind("cpu", 0) != 0 ||
-            key.find_first_not_of("0123456789", 3) != std::string::npos) {
-            continue;
+        if (key.substr(0, 3) != "cpu" ||
+            key.find_first_not_of("0123456789", 3) != std::string_view::npos) {
+            return;
         }
         // user nice system idle iowait irq softirq; later kernels append steal and guest time,
         // older ones stop after idle.
         std::uint64_t values[7] = {};
         int count = 0;
-        std::string word;
-        bool valid = true;
-        while (count < 7 && fields >> word) {
-            if (!parseCounter(word, values[count])) {
-                valid = false;
+        while (count < 7) {
+            const std::string_view word = nextWord(line, position);
+            if (word.empty()) {
                 break;
+            }
+            if (!parseDecimal(word, values[count])) {
+                return;
             }
             ++count;
         }
-        if (!valid || count < 4) {
-            continue;
+        if (count < 4) {
+            return;
         }
         CpuTimesLine times;
-        times.name = key;
+        times.name = std::string(key);
         times.user = values[0];
         times.nice = values[1];
         times.system = values[2];
@@ -72,7 +55,7 @@ ProcStat parseProcStat(const std::string& text) {
         } else {
             stat.processors.push_back(times);
         }
-    }
+    });
     return stat;
 }
 

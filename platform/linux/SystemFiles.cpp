@@ -43,36 +43,25 @@ std::optional<std::string> readFileAt(const std::string& machinePath) {
     if (fd < 0) {
         return std::nullopt;
     }
-    // Files in /proc and /sys report no size, so the content is read until its end.
+    // Files in /proc and /sys report no size, so the content is read until its end; most fit
+    // the first read.
     std::string content;
-    std::size_t used = 0;
-    content.resize(4096);
+    char buffer[16384];
     for (;;) {
-        if (used == content.size()) {
-            if (content.size() > kMaxFileBytes) {
-                ::close(fd);
-                return std::nullopt;
-            }
-            content.resize(content.size() * 2);
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            continue;
         }
-        const ssize_t got = ::read(fd, &content[used], content.size() - used);
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
+        if (got < 0 || content.size() + static_cast<std::size_t>(got) > kMaxFileBytes) {
             ::close(fd);
             return std::nullopt;
         }
         if (got == 0) {
             break;
         }
-        used += static_cast<std::size_t>(got);
+        content.append(buffer, static_cast<std::size_t>(got));
     }
     ::close(fd);
-    if (used > kMaxFileBytes) {
-        return std::nullopt;
-    }
-    content.resize(used);
     return content;
 }
 

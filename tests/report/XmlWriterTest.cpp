@@ -41,26 +41,46 @@ TEST(XmlWriterTest, CharactersXmlDoesNotAllowBecomeQuestionMarks) {
 }
 
 TEST(XmlWriterTest, LaysOutElementsAsTheReportExpects) {
-    XmlElement root("root");
-    root.setAttribute("zeta", "1");
-    root.setAttribute("alpha", "2");
-    root.setAttribute("alpha", "3");  // replaces, never duplicates
-    XmlElement& text = root.appendChild("os");
-    text.appendText("Win");
-    root.appendChild("empty").appendText("");
-    XmlElement& list = root.appendChild("list");
-    list.appendChild("item").setAttribute("b", "x");
-    root.appendChild("none");
-    EXPECT_EQ(writeXmlDocument(root),
+    std::string document;
+    XmlWriter xml(document);
+    xml.start("root");
+    xml.attribute("zeta", "1");
+    xml.attribute("alpha", "2");
+    xml.attribute("alpha", "3");  // replaces, never duplicates
+    xml.start("os");
+    xml.text(u"Win", 3);
+    xml.end();
+    xml.start("empty");
+    xml.text("");
+    xml.end();
+    xml.start("list");
+    xml.text("t&");
+    xml.start("item");
+    xml.attribute("b", std::uint64_t{42});
+    xml.end();
+    xml.end();
+    xml.start("none");
+    xml.finish();
+    EXPECT_EQ(document,
               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
               "<root alpha=\"3\" zeta=\"1\">\n"
               "\t<os>Win</os>\n"
               "\t<empty/>\n"
-              "\t<list>\n"
-              "\t\t<item b=\"x\"/>\n"
+              "\t<list>t&amp;\n"
+              "\t\t<item b=\"42\"/>\n"
               "\t</list>\n"
               "\t<none/>\n"
               "</root>\n");
+}
+
+TEST(XmlWriterTest, Utf16TextIsEscapedLikeItsUtf8) {
+    const std::u16string text =
+        u"a<\u00e9\U0001F600\uFFFE\x01" + std::u16string(1, u'\xD800') + u"z";
+    std::string fromUtf16;
+    appendEscapedXml(fromUtf16, text.data(), text.size());
+    EXPECT_EQ(fromUtf16,
+              "a&lt;\xc3\xa9\xf0\x9f\x98\x80??"
+              "?z");
 }
 
 // The dependency's DOM writer with the report's settings writes the same bytes, apart from the
@@ -70,13 +90,15 @@ TEST(XmlWriterTest, MatchesThePocoDomWriterLayout) {
     AutoPtr<Document> document = new Document;
     AutoPtr<Element> pocoRoot = document->createElement("root");
     document->appendChild(pocoRoot);
-    XmlElement root("root");
+    std::string mine;
+    XmlWriter xml(mine);
+    xml.start("root");
 
     const char* names[] = {"uc", "agent_version", "time", "agent_copyright"};
     const char* values[] = {"7", "1.2.3.4", "2026-01-02 03:04:05", "(c) Me & 'You' <x>"};
     for (int i = 0; i < 4; ++i) {
         pocoRoot->setAttribute(names[i], values[i]);
-        root.setAttribute(names[i], values[i]);
+        xml.attribute(names[i], values[i]);
     }
     for (const char* name : {"os", "hostname", "uptime"}) {
         AutoPtr<Element> child = document->createElement(name);
@@ -85,29 +107,33 @@ TEST(XmlWriterTest, MatchesThePocoDomWriterLayout) {
         child->appendChild(text);
         child->setAttribute("name", "n\"q");
         pocoRoot->appendChild(child);
-        XmlElement& mine = root.appendChild(name);
-        mine.appendText(std::string(name) == "hostname" ? "" : "v\xc3\xa9");
-        mine.setAttribute("name", "n\"q");
+        xml.start(name);
+        xml.attribute("name", "n\"q");
+        xml.text(std::string(name) == "hostname" ? "" : "v\xc3\xa9");
+        xml.end();
     }
     for (const char* list : {"processors", "storages"}) {
         AutoPtr<Element> parent = document->createElement(list);
-        XmlElement& mine = root.appendChild(list);
+        xml.start(list);
         if (std::string(list) == "storages") {
-            for (int i = 0; i < 2; ++i) {
+            for (std::uint64_t i = 0; i < 2; ++i) {
                 AutoPtr<Element> child = document->createElement("storage");
                 child->setAttribute("size", std::to_string(i));
                 child->setAttribute("device_name", "C:");
                 parent->appendChild(child);
-                XmlElement& item = mine.appendChild("storage");
-                item.setAttribute("size", std::to_string(i));
-                item.setAttribute("device_name", "C:");
+                xml.start("storage");
+                xml.attribute("size", i);
+                xml.attribute("device_name", "C:");
+                xml.end();
             }
         }
+        xml.end();
         pocoRoot->appendChild(parent);
     }
     AutoPtr<Element> logs = document->createElement("logs");
     pocoRoot->appendChild(logs);
-    root.appendChild("logs");
+    xml.start("logs");
+    xml.finish();
 
     Poco::UTF8Encoding encoding;
     DOMWriter writer;
@@ -119,7 +145,7 @@ TEST(XmlWriterTest, MatchesThePocoDomWriterLayout) {
 
     std::string expected = out.str();
     Poco::replaceInPlace(expected, std::string("'"), std::string("&apos;"));
-    EXPECT_EQ(writeXmlDocument(root), expected);
+    EXPECT_EQ(mine, expected);
 }
 
 }  // namespace
