@@ -2,7 +2,6 @@
 
 #include <sstream>
 
-#include "ProcStat.h"
 #include "SystemFiles.h"
 
 namespace quorvane::linuxsource {
@@ -68,17 +67,6 @@ HostNames HostNameReader::read() const {
     return parseHostNames(files.readValue("/proc/sys/kernel/hostname"),
                           files.readText("/etc/resolv.conf"),
                           files.readValue("/proc/sys/kernel/domainname"));
-}
-
-OperatingSystemReader::OperatingSystemReader(std::string root) : root_(std::move(root)) {}
-
-OperatingSystemFacts OperatingSystemReader::read() const {
-    OperatingSystemFacts facts;
-    facts.kernelRelease = SystemFiles(root_).readValue("/proc/sys/kernel/osrelease");
-    if (const std::optional<ProcStat> stat = ProcStatReader(root_).read()) {
-        facts.bootTime = stat->bootTime;
-    }
-    return facts;
 }
 
 }  // namespace quorvane::linuxsource

@@ -1,8 +1,6 @@
-// What Win32_BIOS, Win32_ComputerSystem and Win32_OperatingSystem report, from
-// /sys/class/dmi/id, the kernel's host and domain names, /etc/resolv.conf and /proc.
+// Firmware and names: /sys/class/dmi/id, the kernel's host and domain names, /etc/resolv.conf.
 #pragma once
 
-#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -44,20 +42,6 @@ class HostNameReader {
   public:
     explicit HostNameReader(std::string root);
     HostNames read() const;
-
-  private:
-    std::string root_;
-};
-
-struct OperatingSystemFacts {
-    std::optional<std::string> kernelRelease;
-    std::optional<std::uint64_t> bootTime;  // seconds since the epoch
-};
-
-class OperatingSystemReader {
-  public:
-    explicit OperatingSystemReader(std::string root);
-    OperatingSystemFacts read() const;
 
   private:
     std::string root_;

@@ -3,10 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "CimDateTime.h"
 #include "FileSystemFigures.h"
+#include "MountInfo.h"
 #include "ProcStat.h"
 #include "platform/Session.h"
 
@@ -22,6 +24,11 @@ struct SessionState {
     std::uint64_t ticksPerSecond = linuxsource::systemTicksPerSecond();
     // Size and free space of each fixed disk.
     linuxsource::FileSystemFiguresReader fileSystemFigures = linuxsource::statFileSystem;
+
+    // Facts that do not change while the agent runs, read until they were found once.
+    std::optional<std::string> kernelRelease;
+    std::optional<std::uint64_t> startStack;
+    linuxsource::BlockDeviceCache blockDevices;
 };
 
 // The tree the report-time operations read (os-release, /proc/uptime); "/" unless a test points

@@ -135,15 +135,23 @@ MemoryInfo memoryStatusFrom(const MemInfo& memInfo, std::optional<std::uint64_t>
 
 MemoryStatusReader::MemoryStatusReader(std::string root) : root_(std::move(root)) {}
 
-MemoryInfo MemoryStatusReader::read() const {
+MemoryInfo MemoryStatusReader::read(std::optional<std::uint64_t>* startStack) const {
     const SystemFiles files(root_);
     const std::optional<std::string> memInfo = files.readText("/proc/meminfo");
     if (!memInfo) {
         return MemoryInfo{};
     }
-    const std::optional<std::string> stat = files.readText("/proc/self/stat");
+    std::optional<std::uint64_t> stackStart = startStack ? *startStack : std::nullopt;
+    if (!stackStart) {
+        if (const std::optional<std::string> stat = files.readText("/proc/self/stat")) {
+            stackStart = parseStartStack(*stat);
+        }
+        if (startStack) {
+            *startStack = stackStart;
+        }
+    }
     const std::optional<std::string> status = files.readText("/proc/self/status");
-    return memoryStatusFrom(parseMemInfo(*memInfo), stat ? parseStartStack(*stat) : std::nullopt,
+    return memoryStatusFrom(parseMemInfo(*memInfo), stackStart,
                             status ? parseVmSize(*status) : std::nullopt);
 }
 

@@ -35,7 +35,9 @@ MemoryInfo memoryStatusFrom(const MemInfo& memInfo, std::optional<std::uint64_t>
 class MemoryStatusReader {
   public:
     explicit MemoryStatusReader(std::string root);
-    MemoryInfo read() const;
+    // `startStack`, when given, keeps the start of the stack between reads: it never moves while
+    // the process runs, so /proc/self/stat is read only until it was found once.
+    MemoryInfo read(std::optional<std::uint64_t>* startStack = nullptr) const;
 
   private:
     std::string root_;

@@ -129,7 +129,8 @@ std::vector<MountEntry> parseMountInfo(const std::string& text) {
     return entries;
 }
 
-FixedDiskReader::FixedDiskReader(std::string root) : root_(std::move(root)) {}
+FixedDiskReader::FixedDiskReader(std::string root, BlockDeviceCache* cache)
+    : root_(std::move(root)), cache_(cache) {}
 
 std::optional<std::vector<FixedDisk>> FixedDiskReader::read() const {
     const SystemFiles files(root_);
@@ -142,15 +143,15 @@ std::optional<std::vector<FixedDisk>> FixedDiskReader::read() const {
     // The block device behind a mount. Its device number leads there directly; file systems that
     // report an anonymous number (major 0, e.g. btrfs) are found by the device they name.
     // Network and pseudo file systems have neither, which is what excludes them.
-    auto blockDeviceOf = [&files](const MountEntry& entry) -> std::optional<BlockDevice> {
-        std::optional<std::string> sysPath;
-        if (entry.major != 0) {
-            sysPath = files.resolve("/sys/dev/block/" + std::to_string(entry.major) + ":" +
-                                    std::to_string(entry.minor));
-        } else if (entry.source.rfind("/dev/", 0) == 0 && baseName(entry.source) != "" &&
-                   baseName(entry.source) != "." && baseName(entry.source) != "..") {
-            sysPath = files.resolve("/sys/class/block/" + baseName(entry.source));
+    auto lookUp = [this, &files](const std::string& link) -> std::optional<BlockDevice> {
+        const std::optional<std::string> target = cache_ ? files.readLink(link) : std::nullopt;
+        if (target) {
+            const auto known = cache_->byLink.find(link);
+            if (known != cache_->byLink.end() && known->second.linkTarget == *target) {
+                return BlockDevice{known->second.sysPath, known->second.removable};
+            }
         }
+        const std::optional<std::string> sysPath = files.resolve(link);
         if (!sysPath) {
             return std::nullopt;
         }
@@ -160,7 +161,21 @@ std::optional<std::vector<FixedDisk>> FixedDiskReader::read() const {
         const bool partition = readFileAt(*sysPath + "/partition").has_value();
         const std::string disk = partition ? parentOf(*sysPath) : *sysPath;
         device.removable = readValueAt(disk + "/removable") == std::optional<std::string>("1");
+        if (target) {
+            cache_->byLink[link] = {*target, device.sysPath, device.removable};
+        }
         return device;
+    };
+    auto blockDeviceOf = [&lookUp](const MountEntry& entry) -> std::optional<BlockDevice> {
+        if (entry.major != 0) {
+            return lookUp("/sys/dev/block/" + std::to_string(entry.major) + ":" +
+                          std::to_string(entry.minor));
+        }
+        if (entry.source.rfind("/dev/", 0) == 0 && baseName(entry.source) != "" &&
+            baseName(entry.source) != "." && baseName(entry.source) != "..") {
+            return lookUp("/sys/class/block/" + baseName(entry.source));
+        }
+        return std::nullopt;
     };
 
     struct Chosen {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,16 +35,29 @@ struct FixedDisk {
     std::optional<std::string> label;
 };
 
+// What /sys said about the block devices behind mounts, kept between reads: a device's link in
+// /sys is read again every time (one readlink), the rest is looked up again only when the link
+// points elsewhere.
+struct BlockDeviceCache {
+    struct Device {
+        std::string linkTarget;
+        std::string sysPath;  // resolved directory of the device in /sys
+        bool removable = false;
+    };
+    std::map<std::string, Device> byLink;
+};
+
 // Local, non-removable, block-device-backed file systems, each device once (a bind mount of a
 // device already listed is not another disk), in mount order.
 class FixedDiskReader {
   public:
-    explicit FixedDiskReader(std::string root);
+    explicit FixedDiskReader(std::string root, BlockDeviceCache* cache = nullptr);
     // Nothing when the mount table cannot be read.
     std::optional<std::vector<FixedDisk>> read() const;
 
   private:
     std::string root_;
+    BlockDeviceCache* cache_;
 };
 
 }  // namespace quorvane::linuxsource

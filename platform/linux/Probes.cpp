@@ -68,15 +68,20 @@ int queryComputerSystem(ComputerSystemInfo& computerSystem, Session& session) {
 }
 
 int queryOperatingSystem(OperatingSystemInfo& operatingSystem, Session& session) {
-    const SessionState* state = session.state();
+    SessionState* state = session.state();
     if (state == nullptr) {
         return -1;
     }
-    const OperatingSystemFacts facts = OperatingSystemReader(state->root).read();
-    setText(operatingSystem.version, facts.kernelRelease);
-    if (facts.bootTime && *facts.bootTime <= static_cast<std::uint64_t>(INT64_MAX)) {
-        setText(operatingSystem.lastBootUpTime,
-                localCimDateTime(static_cast<std::int64_t>(*facts.bootTime), 0));
+    // The kernel's release cannot change while it runs; the boot time can, when the clock is set.
+    if (!state->kernelRelease) {
+        state->kernelRelease = SystemFiles(state->root).readValue("/proc/sys/kernel/osrelease");
+    }
+    setText(operatingSystem.version, state->kernelRelease);
+    if (const std::optional<ProcStat> stat = ProcStatReader(state->root).read()) {
+        if (stat->bootTime && *stat->bootTime <= static_cast<std::uint64_t>(INT64_MAX)) {
+            setText(operatingSystem.lastBootUpTime,
+                    localCimDateTime(static_cast<std::int64_t>(*stat->bootTime), 0));
+        }
     }
     if (const std::optional<WallClockTime> now = state->wallClock()) {
         setText(operatingSystem.localDateTime, localCimDateTime(now->seconds, now->microseconds));
@@ -112,11 +117,11 @@ int queryProcessors(std::vector<ProcessorInfo>& processors, Session& session) {
 }
 
 int queryLogicalDisks(DiskTable& disks, Session& session) {
-    const SessionState* state = session.state();
+    SessionState* state = session.state();
     if (state == nullptr) {
         return -1;
     }
-    const auto found = FixedDiskReader(state->root).read();
+    const auto found = FixedDiskReader(state->root, &state->blockDevices).read();
     if (!found) {
         return -1;
     }
@@ -141,8 +146,9 @@ int queryLogicalDisks(DiskTable& disks, Session& session) {
 }
 
 void queryMemoryStatus(MemoryInfo& memory, Session& session) {
-    const SessionState* state = session.state();
-    memory = state != nullptr ? MemoryStatusReader(state->root).read() : MemoryInfo{};
+    SessionState* state = session.state();
+    memory =
+        state != nullptr ? MemoryStatusReader(state->root).read(&state->startStack) : MemoryInfo{};
 }
 
 int queryCpuTimes(Session& session, CpuTimesSample& sample) {

@@ -56,10 +56,12 @@ std::optional<std::string> readFileAt(const std::string& machinePath) {
             ::close(fd);
             return std::nullopt;
         }
-        if (got == 0) {
+        content.append(buffer, static_cast<std::size_t>(got));
+        // A read that returns less than asked is the end: regular files and the generated files
+        // of /proc and /sys fill the buffer up to their end. This saves a read per file.
+        if (static_cast<std::size_t>(got) < sizeof buffer) {
             break;
         }
-        content.append(buffer, static_cast<std::size_t>(got));
     }
     ::close(fd);
     return content;
