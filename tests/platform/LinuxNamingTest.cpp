@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "EmbeddedVersionResource.h"
@@ -64,6 +66,27 @@ TEST(OsReleaseTest, ParserSkipsWhatIsNotAnAssignment) {
     EXPECT_EQ(values.at("TRAILING"), "word");
     EXPECT_EQ(values.at("NAME"), "wins");
     EXPECT_EQ(values.size(), 5u);
+}
+
+TEST(OsReleaseTest, NamesAreKeptUntilTheFileChanges) {
+    const std::string root = testing::TempDir() + "quorvane-os-release";
+    std::filesystem::create_directories(root + "/etc");
+    const std::string path = root + "/etc/os-release";
+    std::ofstream(path) << "NAME=First\nVERSION_ID=1\nPRETTY_NAME=\"First one\"\n";
+    const OsReleaseReader reader(root);
+    EXPECT_EQ(reader.productName(), u"First 1");
+    EXPECT_EQ(reader.fullName(), u"First one");
+
+    // Replaced: the next product name sees it, and the full name follows.
+    std::ofstream(path + ".new") << "NAME=Second\nPRETTY_NAME=\"Second, longer\"\n";
+    std::filesystem::rename(path + ".new", path);
+    EXPECT_EQ(reader.productName(), u"Second");
+    EXPECT_EQ(reader.fullName(), u"Second, longer");
+
+    std::filesystem::remove(path);
+    EXPECT_EQ(reader.productName(), u"Unknown");
+    EXPECT_EQ(reader.fullName(), u"Unknown");
+    std::filesystem::remove_all(root);
 }
 
 TEST(ProcUptimeTest, WholeSecondsOfTheFirstField) {

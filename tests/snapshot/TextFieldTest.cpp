@@ -71,5 +71,22 @@ TEST(TextFieldTest, Utf8ToUtf16ReplacesMalformedBytes) {
     EXPECT_EQ(utf8ToUtf16("\xf4\x90\x80\x80"), u"????");  // beyond U+10FFFF
 }
 
+TEST(TextFieldTest, Utf8StraightIntoAFieldIsCutAt256UnitsAndZeroFilled) {
+    TextField field;
+    field.fill(u'x');
+    setTextFieldFromUtf8(field, "caf\xc3\xa9\xff");
+    EXPECT_EQ(textFieldValue(field), u"caf\u00e9?");
+    EXPECT_EQ(field[5], u'\0');
+    EXPECT_EQ(field[kTextFieldLength - 1], u'\0');
+
+    // 255 units, then a character of two: only its first unit fits, as with setTextField.
+    const std::string text = std::string(255, 'a') + "\xf0\x9f\x98\x80" + "tail";
+    setTextFieldFromUtf8(field, text);
+    TextField viaUtf16;
+    setTextField(viaUtf16, utf8ToUtf16(text));
+    EXPECT_EQ(field, viaUtf16);
+    EXPECT_EQ(field[kTextFieldLength - 1], char16_t{0xD83D});
+}
+
 }  // namespace
 }  // namespace quorvane
