@@ -17,12 +17,14 @@ namespace quorvane {
 // returns true; each starts with every text empty and every number 0. Returns the count.
 template <typename Next>
 int storeProcessors(std::vector<ProcessorInfo>& processors, Next&& next) {
-    std::vector<ProcessorInfo>().swap(processors);
+    // Collected apart and put in place at the end, so the list holds exactly what this walk found.
+    std::vector<ProcessorInfo> found;
     ProcessorInfo processor;
     while (next(processor)) {
-        processors.push_back(processor);
+        found.push_back(processor);
         processor = ProcessorInfo{};
     }
+    processors.swap(found);
     return static_cast<int>(processors.size());
 }
 

@@ -56,12 +56,11 @@ std::optional<std::string> readFileAt(const std::string& machinePath) {
             ::close(fd);
             return std::nullopt;
         }
-        content.append(buffer, static_cast<std::size_t>(got));
-        // A read that returns less than asked is the end: regular files and the generated files
-        // of /proc and /sys fill the buffer up to their end. This saves a read per file.
-        if (static_cast<std::size_t>(got) < sizeof buffer) {
+        // Only a read of 0 is the end: /proc hands a file of many records over a page at a time.
+        if (got == 0) {
             break;
         }
+        content.append(buffer, static_cast<std::size_t>(got));
     }
     ::close(fd);
     return content;
