@@ -27,7 +27,7 @@ void wideAttribute(XmlWriter& xml, std::string_view name, const std::u16string& 
 void appendDecimal(std::string& out, std::int32_t value) {
     char digits[16];
     const auto result = std::to_chars(digits, digits + sizeof digits, value);
-    out.append(digits, result.ptr);
+    out.append(digits, static_cast<std::size_t>(result.ptr - digits));
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include "XmlWriter.h"
 
-#include <algorithm>
 #include <charconv>
 
 #include "snapshot/Utf8.h"
@@ -61,11 +60,29 @@ void appendEscapedCodePoint(std::string& out, char32_t cp) {
 
 }  // namespace
 
+namespace {
+
+// Printable ASCII that needs no escape: copied in runs.
+bool isPlain(unsigned char c) {
+    return c >= 0x20 && c < 0x7F && c != '&' && c != '<' && c != '>' && c != '"' && c != '\'';
+}
+
+}  // namespace
+
 void appendEscapedXml(std::string& out, std::string_view value) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(value.data());
     const std::size_t size = value.size();
     std::size_t i = 0;
     while (i < size) {
+        std::size_t run = i;
+        while (run < size && isPlain(bytes[run])) {
+            ++run;
+        }
+        if (run > i) {
+            out.append(value.data() + i, run - i);
+            i = run;
+            continue;
+        }
         char32_t codePoint = 0;
         const std::size_t length = decodeUtf8(bytes, size, i, codePoint);
         if (length == 0) {
@@ -83,8 +100,23 @@ void appendEscapedXml(std::string& out, std::string_view value) {
 }
 
 void appendEscapedXml(std::string& out, const char16_t* value, std::size_t length) {
+    // Plain ASCII, the usual content of a field, is gathered and appended in one piece.
+    char plain[256];
+    std::size_t gathered = 0;
+    auto flush = [&] {
+        out.append(plain, gathered);
+        gathered = 0;
+    };
     for (std::size_t i = 0; i < length; ++i) {
         const char32_t unit = value[i];
+        if (unit < 0x80 && isPlain(static_cast<unsigned char>(unit))) {
+            if (gathered == sizeof plain) {
+                flush();
+            }
+            plain[gathered++] = static_cast<char>(unit);
+            continue;
+        }
+        flush();
         if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < length && value[i + 1] >= 0xDC00 &&
             value[i + 1] <= 0xDFFF) {
             appendEscapedCodePoint(out,
@@ -96,6 +128,7 @@ void appendEscapedXml(std::string& out, const char16_t* value, std::size_t lengt
             appendEscapedCodePoint(out, unit);
         }
     }
+    flush();
 }
 
 XmlWriter::XmlWriter(std::string& out) : out_(out) {
@@ -109,9 +142,15 @@ void XmlWriter::closeStartTag() {
     }
     startTagOpen_ = false;
     // Few attributes per element: an insertion sort keeps them in name order, and equal names
-    // keep the order they were given in, so the last one given wins below.
-    std::stable_sort(attributes_.begin(), attributes_.end(),
-                     [](const Attribute& a, const Attribute& b) { return a.name < b.name; });
+    // keep the order they were given in (it is stable), so the last one given wins below.
+    for (std::size_t i = 1; i < attributes_.size(); ++i) {
+        const Attribute moving = attributes_[i];
+        std::size_t j = i;
+        for (; j > 0 && moving.name < attributes_[j - 1].name; --j) {
+            attributes_[j] = attributes_[j - 1];
+        }
+        attributes_[j] = moving;
+    }
     for (std::size_t i = 0; i < attributes_.size(); ++i) {
         if (i + 1 < attributes_.size() && attributes_[i + 1].name == attributes_[i].name) {
             continue;
@@ -163,7 +202,7 @@ void XmlWriter::attribute(std::string_view name, std::uint64_t value) {
     char digits[24];
     const auto result = std::to_chars(digits, digits + sizeof digits, value);
     beginAttribute(name);
-    values_.append(digits, result.ptr);
+    values_.append(digits, static_cast<std::size_t>(result.ptr - digits));
     attributes_.back().end = values_.size();
 }
 
