@@ -32,7 +32,7 @@ struct SessionState {
 };
 
 // The tree the report-time operations read (os-release, /proc/uptime); "/" unless a test points
-// them at a fixture tree. Like those operations, call it only while holding snapshotMutex.
+// them at a fixture tree. Not while a report runs: those operations keep no lock of their own.
 void setReportTimeRoot(const std::string& root);
 
 }  // namespace quorvane
