@@ -24,7 +24,8 @@ int querySingleInstance(WmiConnection& session, const char16_t* className,
     }
     const std::unique_ptr<WmiObject> instance = nextInstance(*enumerator);
     if (!instance) {
-        return 0;
+        // No instance at all only counts when the enumeration really ended.
+        return enumerator->reachedEnd() ? 0 : -1;
     }
     for (const TextProperty& property : properties) {
         readTextProperty(*instance, property.name, *property.field);
@@ -65,7 +66,7 @@ int queryProcessors(std::vector<ProcessorInfo>& processors, WmiConnection& sessi
     if (!enumerator) {
         return -1;
     }
-    std::vector<ProcessorInfo>().swap(processors);
+    std::vector<ProcessorInfo> found;
     int count = 0;
     while (const std::unique_ptr<WmiObject> instance = nextInstance(*enumerator)) {
         ProcessorInfo processor;
@@ -78,9 +79,14 @@ int queryProcessors(std::vector<ProcessorInfo>& processors, WmiConnection& sessi
         readUInt32Property(*instance, u"NumberOfCores", processor.numberOfCores);
         readUInt32Property(*instance, u"NumberOfLogicalProcessors",
                            processor.numberOfLogicalProcessors);
-        processors.push_back(processor);
+        found.push_back(processor);
         ++count;
     }
+    // A walk cut short by a time-out or an error is no processor list.
+    if (!enumerator->reachedEnd()) {
+        return -1;
+    }
+    processors.swap(found);
     return count;
 }
 

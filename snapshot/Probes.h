@@ -10,12 +10,14 @@ namespace quorvane {
 
 class WmiConnection;
 
-// Instances taken (0 or 1), or -1 when the class cannot be enumerated (destination untouched).
+// Instances taken (0 or 1), or -1 when the class cannot be enumerated or the first instance
+// cannot be fetched (destination untouched).
 int queryBios(BiosInfo& bios, WmiConnection& session);
 int queryComputerSystem(ComputerSystemInfo& computerSystem, WmiConnection& session);
 int queryOperatingSystem(OperatingSystemInfo& operatingSystem, WmiConnection& session);
 
-// Empties the list only after a successful enumeration; returns instances taken or -1.
+// Replaces the list only after a complete walk; returns instances taken, or -1 when the
+// enumeration fails or is cut short (list untouched).
 int queryProcessors(std::vector<ProcessorInfo>& processors, WmiConnection& session);
 
 // Empties all slots only after a successful query; fills at most kMaxDisks; returns disks or -1.

@@ -100,6 +100,9 @@ class SourceEnumerator : public WmiEnumerator {
         return std::make_unique<SourceObject>(std::move(instances_[position_++]));
     }
 
+    // The instances are all at hand: a walk only ends at the end.
+    bool reachedEnd() const override { return position_ >= instances_.size(); }
+
   private:
     std::vector<Instance> instances_;
     std::size_t position_ = 0;

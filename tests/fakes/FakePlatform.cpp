@@ -26,19 +26,27 @@ void reset() {
 
 }  // namespace fake
 
+namespace {
+
+int inventoryResult(int calls, int failures) {
+    return calls <= failures ? -1 : 0;
+}
+
+}  // namespace
+
 int queryBios(BiosInfo&, WmiConnection&) {
-    ++fake::probes().biosCalls;
-    return -1;
+    auto& state = fake::probes();
+    return inventoryResult(++state.biosCalls, state.biosFailures);
 }
 
 int queryComputerSystem(ComputerSystemInfo&, WmiConnection&) {
-    ++fake::probes().computerSystemCalls;
-    return -1;
+    auto& state = fake::probes();
+    return inventoryResult(++state.computerSystemCalls, state.computerSystemFailures);
 }
 
 int queryProcessors(std::vector<ProcessorInfo>&, WmiConnection&) {
-    ++fake::probes().processorCalls;
-    return -1;
+    auto& state = fake::probes();
+    return inventoryResult(++state.processorCalls, state.processorFailures);
 }
 
 int queryOperatingSystem(OperatingSystemInfo&, WmiConnection&) {
@@ -61,7 +69,7 @@ void queryMemoryStatus(MemoryInfo&) {
 int queryCpuTimes(WmiConnection&, CpuTimesSample& sample) {
     auto& state = fake::probes();
     ++state.cpuTimesCalls;
-    if (state.cpuSamples.empty()) {
+    if (state.cpuTimesCalls <= state.cpuTimesFailures || state.cpuSamples.empty()) {
         return -1;
     }
     sample = state.cpuSamples.front();
