@@ -2,30 +2,42 @@
 //
 // - A probe that cannot reach its data returns -1 before it calls anything here, so its
 //   destination keeps what it had (the previous refresh's disks, the processor list).
-// - Only a successful query empties the processor list or the disk slots.
+// - Only a successful query empties the disk slots or replaces the processor list; a processor
+//   walk cut short (a time-out part-way) leaves the list as it was.
 // - At most kMaxDisks disks are stored; the source is not asked for another once they are full.
 // - Text is cut at kTextFieldLength units (setTextField, setTextFieldFromUtf8).
 #pragma once
 
+#include <utility>
 #include <vector>
 
 #include "SystemSnapshot.h"
 
 namespace quorvane {
 
-// Empties the list, then appends one processor for every call of `next(ProcessorInfo&)` that
-// returns true; each starts with every text empty and every number 0. Returns the count.
-template <typename Next>
-int storeProcessors(std::vector<ProcessorInfo>& processors, Next&& next) {
-    // Collected apart and put in place at the end, so the list holds exactly what this walk found.
+// Appends one processor for every call of `next(ProcessorInfo&)` that returns true; each starts
+// with every text empty and every number 0. When the walk is over, `complete()` tells whether it
+// reached the end of the source: only then does the list take what was found (count returned);
+// a walk cut short is no processor list (-1, list untouched).
+template <typename Next, typename Complete>
+int storeProcessors(std::vector<ProcessorInfo>& processors, Next&& next, Complete&& complete) {
     std::vector<ProcessorInfo> found;
     ProcessorInfo processor;
     while (next(processor)) {
         found.push_back(processor);
         processor = ProcessorInfo{};
     }
+    if (!complete()) {
+        return -1;
+    }
     processors.swap(found);
     return static_cast<int>(processors.size());
+}
+
+// For a source whose walk always reaches its end.
+template <typename Next>
+int storeProcessors(std::vector<ProcessorInfo>& processors, Next&& next) {
+    return storeProcessors(processors, std::forward<Next>(next), [] { return true; });
 }
 
 // Empties every slot, then fills slots 0, 1, ... for every call of `next(DiskInfo&)` that returns

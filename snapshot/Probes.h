@@ -11,12 +11,14 @@ namespace quorvane {
 
 class Session;
 
-// Instances taken (0 or 1), or -1 when the class cannot be enumerated (destination untouched).
+// Instances taken (0 or 1), or -1 when the class cannot be enumerated or the first instance
+// cannot be fetched (destination untouched).
 int queryBios(BiosInfo& bios, Session& session);
 int queryComputerSystem(ComputerSystemInfo& computerSystem, Session& session);
 int queryOperatingSystem(OperatingSystemInfo& operatingSystem, Session& session);
 
-// Empties the list only after a successful enumeration; returns instances taken or -1.
+// Replaces the list only after a complete walk; returns instances taken, or -1 when the
+// enumeration fails or is cut short (list untouched).
 int queryProcessors(std::vector<ProcessorInfo>& processors, Session& session);
 
 // Empties all slots only after a successful query; fills at most kMaxDisks; returns disks or -1.

@@ -36,16 +36,35 @@ void storeCpuUsage(SystemSnapshot& snapshot, std::int32_t load) {
     ++snapshot.cpuUsageIndex;
 }
 
+namespace {
+
+// A sample without a time stamp was never taken (a failed query leaves the record at zero), so
+// no load can be measured from it or to it: against zero, the next good sample would span the
+// counters' whole lifetime.
+bool hasTimeStamp(const CpuTimesSample& sample) {
+    return sample.timeStampSys100NS != 0;
+}
+
+}  // namespace
+
 void refreshSnapshot(SystemSnapshot& snapshot) {
     Poco::FastMutex::ScopedLock lock(snapshotMutex);
 
-    if (snapshot.firstRefreshPending) {
-        queryBios(snapshot.bios, snapshot.wmiSession);
-        queryComputerSystem(snapshot.computerSystem, snapshot.wmiSession);
-        queryProcessors(snapshot.processors, snapshot.wmiSession);
-        queryCpuTimes(snapshot.wmiSession, snapshot.cpuTimesBaseline);
-        snapshot.firstRefreshPending = false;
+    // A probe that succeeded is never repeated; one that failed is tried again next time.
+    if (snapshot.biosPending) {
+        snapshot.biosPending = queryBios(snapshot.bios, snapshot.wmiSession) < 0;
     }
+    if (snapshot.computerSystemPending) {
+        snapshot.computerSystemPending =
+            queryComputerSystem(snapshot.computerSystem, snapshot.wmiSession) < 0;
+    }
+    if (snapshot.processorsPending) {
+        snapshot.processorsPending = queryProcessors(snapshot.processors, snapshot.wmiSession) < 0;
+    }
+    if (!hasTimeStamp(snapshot.cpuTimesBaseline)) {
+        queryCpuTimes(snapshot.wmiSession, snapshot.cpuTimesBaseline);
+    }
+    snapshot.firstRefreshPending = false;
 
     queryOperatingSystem(snapshot.operatingSystem, snapshot.wmiSession);
     queryLogicalDisks(snapshot.disks, snapshot.wmiSession);
@@ -53,7 +72,8 @@ void refreshSnapshot(SystemSnapshot& snapshot) {
     queryCpuTimes(snapshot.wmiSession, snapshot.cpuTimesCurrent);
 
     std::int32_t load = 0;
-    if (computeCpuLoad(snapshot.cpuTimesBaseline, snapshot.cpuTimesCurrent, load)) {
+    if (hasTimeStamp(snapshot.cpuTimesBaseline) && hasTimeStamp(snapshot.cpuTimesCurrent) &&
+        computeCpuLoad(snapshot.cpuTimesBaseline, snapshot.cpuTimesCurrent, load)) {
         storeCpuUsage(snapshot, load);
     }
     snapshot.cpuTimesBaseline = snapshot.cpuTimesCurrent;

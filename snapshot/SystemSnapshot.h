@@ -87,7 +87,13 @@ struct SystemSnapshot {
     SystemSnapshot(const SystemSnapshot&) = delete;
     SystemSnapshot& operator=(const SystemSnapshot&) = delete;
 
+    // Until the start-up refresh has run.
     bool firstRefreshPending = true;
+    // First-time probes that have not yet succeeded: each is tried again on every refresh until
+    // it succeeds once (a cold WMI at boot must not lose the inventory for the whole run).
+    bool biosPending = true;
+    bool computerSystemPending = true;
+    bool processorsPending = true;
     OperatingSystemInfo operatingSystem{};
     ComputerSystemInfo computerSystem{};
     BiosInfo bios{};

@@ -14,6 +14,7 @@
 #include "platform/AgentIdentity.h"
 #include "platform/PerfData.h"
 #include "platform/VersionNaming.h"
+#include "platform/windows/VersionResourceBlock.h"
 #include "report/ReportOperations.h"
 
 // The agent's UTF-16 strings are char16_t; Windows hands out wchar_t, the same 16-bit units.
@@ -184,10 +185,9 @@ class ModuleVersionResourceReader : public VersionResourceReader {
         if (!GetFileVersionInfoW(path, handle, size, block.data())) {
             return nullptr;
         }
-        return std::make_unique<ModuleVersionResource>(std::move(block));
+        return versionResourceFromBlock(std::move(block));
     }
 };
-
 
 // Value "2" of HKEY_PERFORMANCE_DATA: the System object only.
 class RegistryPerfDataSource : public PerfDataSource {
@@ -204,6 +204,10 @@ class RegistryPerfDataSource : public PerfDataSource {
 };
 
 }  // namespace
+
+std::unique_ptr<VersionResource> versionResourceFromBlock(std::vector<std::uint8_t> block) {
+    return std::make_unique<ModuleVersionResource>(std::move(block));
+}
 
 VersionResourceReader& agentVersionResource() {
     static ModuleVersionResourceReader reader;

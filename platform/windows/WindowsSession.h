@@ -7,6 +7,7 @@
 namespace quorvane {
 
 struct SessionState {
+    explicit SessionState(WmiSession::Clock clock = nullptr) : wmi(clock) {}
     WmiSession wmi;
 };
 

@@ -31,6 +31,9 @@ class WmiEnumerator {
     virtual ~WmiEnumerator() = default;
     // The next instance, or null at the end, on a time-out or on an error.
     virtual std::unique_ptr<WmiObject> next() = 0;
+    // True once next() has returned null because the enumeration came to its end; false while
+    // it has not, and after a time-out or an error cut the walk short.
+    virtual bool reachedEnd() const = 0;
 };
 
 class WmiConnection {

@@ -26,7 +26,8 @@ int querySingleInstance(WmiConnection& session, const char16_t* className,
     }
     const std::unique_ptr<WmiObject> instance = nextInstance(*enumerator);
     if (!instance) {
-        return 0;
+        // No instance at all only counts when the enumeration really ended.
+        return enumerator->reachedEnd() ? 0 : -1;
     }
     for (const TextProperty& property : properties) {
         readTextProperty(*instance, property.name, *property.field);
@@ -82,7 +83,9 @@ int queryProcessors(std::vector<ProcessorInfo>& processors, WmiConnection& sessi
         readUInt32Property(*instance, u"NumberOfLogicalProcessors",
                            processor.numberOfLogicalProcessors);
         return true;
-    });
+    },
+    // A walk cut short by a time-out or an error is no processor list.
+    [&enumerator] { return enumerator->reachedEnd(); });
 }
 
 int queryLogicalDisks(DiskTable& disks, WmiConnection& session) {

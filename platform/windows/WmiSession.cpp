@@ -117,8 +117,8 @@ class WbemObject : public WmiObject {
 
 class WbemEnumerator : public WmiEnumerator {
   public:
-    WbemEnumerator(IEnumWbemClassObject* enumerator, ULONGLONG deadline)
-        : enumerator_(enumerator), deadline_(deadline) {}
+    WbemEnumerator(IEnumWbemClassObject* enumerator, WmiSession::Clock clock, ULONGLONG deadline)
+        : enumerator_(enumerator), clock_(clock), deadline_(deadline) {}
     ~WbemEnumerator() override {
         if (pending_ != nullptr) {
             pending_->Release();
@@ -139,8 +139,11 @@ class WbemEnumerator : public WmiEnumerator {
             pending_ = object;
             return true;
         }
-        // An empty result set ends at once with WBEM_S_FALSE: a successful enumeration.
-        return result == WBEM_S_FALSE;
+        // An empty result set ends at once with WBEM_S_FALSE: a successful enumeration, and one
+        // whose end is already known, so the walk asks WMI no further.
+        ended_ = true;
+        reachedEnd_ = result == WBEM_S_FALSE;
+        return reachedEnd_;
     }
 
     std::unique_ptr<WmiObject> next() override {
@@ -153,18 +156,22 @@ class WbemEnumerator : public WmiEnumerator {
             return nullptr;
         }
         IWbemClassObject* object = nullptr;
-        if (fetch(object) != WBEM_S_NO_ERROR) {
+        const HRESULT result = fetch(object);
+        if (result != WBEM_S_NO_ERROR) {
             ended_ = true;
+            reachedEnd_ = result == WBEM_S_FALSE;
             return nullptr;
         }
         return std::make_unique<WbemObject>(object);
     }
 
+    bool reachedEnd() const override { return reachedEnd_; }
+
   private:
     // One instance, waiting no longer than the enumeration's remaining budget. Anything but
     // WBEM_S_NO_ERROR with one instance (the end, a time-out, an error) yields none.
     HRESULT fetch(IWbemClassObject*& object) {
-        const ULONGLONG now = GetTickCount64();
+        const ULONGLONG now = clock_();
         const long timeout = now >= deadline_ ? 0 : static_cast<long>(deadline_ - now);
         ULONG returned = 0;
         object = nullptr;
@@ -176,19 +183,22 @@ class WbemEnumerator : public WmiEnumerator {
             object->Release();
             object = nullptr;
         }
-        return result == WBEM_S_NO_ERROR ? static_cast<HRESULT>(WBEM_S_FALSE) : result;
+        // Success without an instance breaks the interface's contract: not a clean end.
+        return result == WBEM_S_NO_ERROR ? static_cast<HRESULT>(WBEM_E_FAILED) : result;
     }
 
     IEnumWbemClassObject* enumerator_;
     IWbemClassObject* pending_ = nullptr;
+    WmiSession::Clock clock_;
     ULONGLONG deadline_;
     bool ended_ = false;
+    bool reachedEnd_ = false;
 };
 
 // Only an exact WBEM_S_NO_ERROR counts; an enumerator handed back with any other result is
 // released here.
 std::unique_ptr<WmiEnumerator> walkable(HRESULT result, IEnumWbemClassObject* enumerator,
-                                        ULONGLONG deadline) {
+                                        WmiSession::Clock clock, ULONGLONG deadline) {
     if (result != WBEM_S_NO_ERROR) {
         if (enumerator != nullptr) {
             enumerator->Release();
@@ -198,16 +208,20 @@ std::unique_ptr<WmiEnumerator> walkable(HRESULT result, IEnumWbemClassObject* en
     if (enumerator == nullptr) {
         return nullptr;
     }
-    auto walk = std::make_unique<WbemEnumerator>(enumerator, deadline);
+    auto walk = std::make_unique<WbemEnumerator>(enumerator, clock, deadline);
     if (!walk->prefetch()) {
         return nullptr;
     }
     return walk;
 }
 
+unsigned long long systemTickCount() {
+    return GetTickCount64();
+}
+
 }  // namespace
 
-WmiSession::WmiSession() = default;
+WmiSession::WmiSession(Clock clock) : clock_(clock != nullptr ? clock : systemTickCount) {}
 
 WmiSession::~WmiSession() {
     close();
@@ -282,11 +296,11 @@ std::unique_ptr<WmiEnumerator> WmiSession::createInstanceEnum(const char16_t* cl
     if (filter.get() == nullptr) {
         return nullptr;
     }
-    const ULONGLONG deadline = GetTickCount64() + kEnumerationBudgetMs;
+    const ULONGLONG deadline = clock_() + kEnumerationBudgetMs;
     IEnumWbemClassObject* enumerator = nullptr;
     const HRESULT result =
         services->CreateInstanceEnum(filter.get(), kEnumerateFlags, nullptr, &enumerator);
-    return walkable(result, enumerator, deadline);
+    return walkable(result, enumerator, clock_, deadline);
 }
 
 std::unique_ptr<WmiEnumerator> WmiSession::execQuery(const char16_t* wqlText) {
@@ -298,11 +312,11 @@ std::unique_ptr<WmiEnumerator> WmiSession::execQuery(const char16_t* wqlText) {
     if (language.get() == nullptr || query.get() == nullptr) {
         return nullptr;
     }
-    const ULONGLONG deadline = GetTickCount64() + kEnumerationBudgetMs;
+    const ULONGLONG deadline = clock_() + kEnumerationBudgetMs;
     IEnumWbemClassObject* enumerator = nullptr;
     const HRESULT result =
         services->ExecQuery(language.get(), query.get(), kQueryFlags, nullptr, &enumerator);
-    return walkable(result, enumerator, deadline);
+    return walkable(result, enumerator, clock_, deadline);
 }
 
 }  // namespace quorvane

@@ -14,7 +14,11 @@ namespace quorvane {
 
 class WmiSession : public WmiConnection {
   public:
-    WmiSession();
+    // Milliseconds on a steady clock; each enumeration's time budget is measured with it.
+    using Clock = unsigned long long (*)();
+
+    // Without a clock the session uses the system's tick count.
+    explicit WmiSession(Clock clock = nullptr);
     // Releases whatever is still held: close() has normally run already and left nothing.
     ~WmiSession() override;
 
@@ -34,6 +38,9 @@ class WmiSession : public WmiConnection {
     IWbemLocator* locator = nullptr;    // one reference owned
     IWbemServices* services = nullptr;  // one reference owned
     wchar_t* namespacePath = nullptr;   // a BSTR, owned
+
+  private:
+    Clock clock_;
 };
 
 }  // namespace quorvane

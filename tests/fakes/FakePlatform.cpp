@@ -40,19 +40,27 @@ void Session::close() {
     state_.reset();
 }
 
+namespace {
+
+int inventoryResult(int calls, int failures) {
+    return calls <= failures ? -1 : 0;
+}
+
+}  // namespace
+
 int queryBios(BiosInfo&, Session&) {
-    ++fake::probes().biosCalls;
-    return -1;
+    auto& state = fake::probes();
+    return inventoryResult(++state.biosCalls, state.biosFailures);
 }
 
 int queryComputerSystem(ComputerSystemInfo&, Session&) {
-    ++fake::probes().computerSystemCalls;
-    return -1;
+    auto& state = fake::probes();
+    return inventoryResult(++state.computerSystemCalls, state.computerSystemFailures);
 }
 
 int queryProcessors(std::vector<ProcessorInfo>&, Session&) {
-    ++fake::probes().processorCalls;
-    return -1;
+    auto& state = fake::probes();
+    return inventoryResult(++state.processorCalls, state.processorFailures);
 }
 
 int queryOperatingSystem(OperatingSystemInfo&, Session&) {
@@ -75,7 +83,7 @@ void queryMemoryStatus(MemoryInfo&, Session&) {
 int queryCpuTimes(Session&, CpuTimesSample& sample) {
     auto& state = fake::probes();
     ++state.cpuTimesCalls;
-    if (state.cpuSamples.empty()) {
+    if (state.cpuTimesCalls <= state.cpuTimesFailures || state.cpuSamples.empty()) {
         return -1;
     }
     sample = state.cpuSamples.front();

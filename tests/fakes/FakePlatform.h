@@ -21,8 +21,15 @@ struct ProbeState {
     int memoryCalls = 0;
     int cpuTimesCalls = 0;
 
-    // Each queryCpuTimes call takes the next sample; with none left it fails and leaves its
-    // destination untouched.
+    // The inventory probes take no instance (result 0, destination untouched); each fails (-1)
+    // on as many of its first calls as set here.
+    int biosFailures = 0;
+    int computerSystemFailures = 0;
+    int processorFailures = 0;
+
+    // Each queryCpuTimes call after the first `cpuTimesFailures` takes the next sample; those
+    // failing calls, and any call with no sample left, fail and leave the destination untouched.
+    int cpuTimesFailures = 0;
     std::deque<CpuTimesSample> cpuSamples;
 
     // Optional hook run inside every queryOperatingSystem call (while the refresh holds the lock).

@@ -66,25 +66,36 @@ class FakeWmiObject : public WmiObject {
     std::shared_ptr<FakeWmiLog> log_;
 };
 
+// Delivers its instances in order; with `timeOutAfter` set, the walk ends with a time-out
+// after that many instances instead of at the end.
 class FakeWmiEnumerator : public WmiEnumerator {
   public:
-    FakeWmiEnumerator(std::vector<FakeInstance> instances, std::shared_ptr<FakeWmiLog> log)
-        : instances_(std::move(instances)), log_(std::move(log)) {}
+    FakeWmiEnumerator(std::vector<FakeInstance> instances, std::shared_ptr<FakeWmiLog> log,
+                      std::size_t timeOutAfter = static_cast<std::size_t>(-1))
+        : instances_(std::move(instances)), log_(std::move(log)), timeOutAfter_(timeOutAfter) {}
     ~FakeWmiEnumerator() override { ++log_->enumeratorsReleased; }
 
     std::unique_ptr<WmiObject> next() override {
         ++log_->nextCalls;
+        if (position_ >= timeOutAfter_) {
+            return nullptr;
+        }
         if (position_ >= instances_.size()) {
+            reachedEnd_ = true;
             return nullptr;
         }
         ++log_->instancesDelivered;
         return std::make_unique<FakeWmiObject>(instances_[position_++], log_);
     }
 
+    bool reachedEnd() const override { return reachedEnd_; }
+
   private:
     std::vector<FakeInstance> instances_;
     std::size_t position_ = 0;
     std::shared_ptr<FakeWmiLog> log_;
+    std::size_t timeOutAfter_;
+    bool reachedEnd_ = false;
 };
 
 class FakeWmiConnection : public WmiConnection {
@@ -96,7 +107,14 @@ class FakeWmiConnection : public WmiConnection {
     void setQuery(const std::u16string& queryText, std::vector<FakeInstance> instances) {
         queries_[queryText] = std::move(instances);
     }
-    void removeClass(const std::u16string& className) { classes_.erase(className); }
+    // The class's walk times out after `count` instances (it is set up with setClass).
+    void timeOutClassAfter(const std::u16string& className, std::size_t count) {
+        timeOuts_[className] = count;
+    }
+    void removeClass(const std::u16string& className) {
+        classes_.erase(className);
+        timeOuts_.erase(className);
+    }
     void removeQuery(const std::u16string& queryText) { queries_.erase(queryText); }
 
     FakeWmiLog& log() { return *log_; }
@@ -104,6 +122,10 @@ class FakeWmiConnection : public WmiConnection {
 
     std::unique_ptr<WmiEnumerator> createInstanceEnum(const char16_t* className) override {
         log_->enumeratedClasses.emplace_back(className);
+        const auto timeOut = timeOuts_.find(className);
+        if (timeOut != timeOuts_.end() && classes_.count(className) != 0) {
+            return std::make_unique<FakeWmiEnumerator>(classes_[className], log_, timeOut->second);
+        }
         return open(classes_, className);
     }
     std::unique_ptr<WmiEnumerator> execQuery(const char16_t* wqlText) override {
@@ -124,6 +146,7 @@ class FakeWmiConnection : public WmiConnection {
 
     Table classes_;
     Table queries_;
+    std::map<std::u16string, std::size_t> timeOuts_;
     std::shared_ptr<FakeWmiLog> log_ = std::make_shared<FakeWmiLog>();
 };
 

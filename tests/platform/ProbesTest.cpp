@@ -190,6 +190,26 @@ TEST_F(ProbesTest, ProcessorListIsEmptiedOnlyAfterASuccessfulEnumeration) {
     EXPECT_TRUE(processors.empty());
 }
 
+TEST_F(ProbesTest, WalksCutShortByATimeOutAreFailuresAndKeepTheDestination) {
+    source.setClass(u"Win32_Processor", {{{u"DeviceID", textValue(u"CPU0")}},
+                                      {{u"DeviceID", textValue(u"CPU1")}},
+                                      {{u"DeviceID", textValue(u"CPU2")}}});
+    source.timeOutClassAfter(u"Win32_Processor", 2);
+    std::vector<ProcessorInfo> processors(1);
+    setTextField(processors[0].deviceId, u"earlier");
+    EXPECT_EQ(wmi::queryProcessors(processors, source), -1);
+    ASSERT_EQ(processors.size(), 1u);
+    EXPECT_EQ(field(processors[0].deviceId), u"earlier");
+    EXPECT_EQ(source.log().instancesReleased, 2);
+    EXPECT_EQ(source.log().enumeratorsReleased, 1);
+
+    source.setClass(u"Win32_BIOS", {{{u"Name", textValue(u"late")}}});
+    source.timeOutClassAfter(u"Win32_BIOS", 0);
+    BiosInfo bios;
+    EXPECT_EQ(wmi::queryBios(bios, source), -1);
+    EXPECT_EQ(field(bios.name), u"");
+}
+
 // --- logical disks -----------------------------------------------------------------------------
 
 TEST_F(ProbesTest, ThreeDisksAfterFiveLeaveTheOtherSlotsEmpty) {

@@ -34,7 +34,7 @@ TEST(ConcurrencyTest, RefreshesAndReportsExcludeEachOther) {
     fake::reset();
     std::deque<CpuTimesSample> samples;
     for (std::uint64_t i = 0; i < 400; ++i) {
-        samples.push_back({i * 30, i * 20, i * 100});
+        samples.push_back({i * 30, i * 20, (i + 1) * 100});
     }
     fake::probes().cpuSamples = samples;
     Session session;
