@@ -252,8 +252,9 @@ api() { # method params-json -> the result (JSON); an API error fails the call
     local body response
     body=$(jq -nc --arg m "$1" --argjson p "$2" --arg a "$auth" \
         '{jsonrpc: "2.0", method: $m, params: $p, id: 1} + (if $a == "" then {} else {auth: $a} end)')
-    response=$(curl -s --max-time 60 -H 'Content-Type: application/json-rpc' -d "$body" "$api_url")
-    if ! jq -e 'has("result")' >/dev/null 2>&1 <<<"$response"; then
+    # jq 1.6 succeeds on empty input, so an empty answer (the server not up yet) is refused first.
+    if ! response=$(curl -s --max-time 60 -H 'Content-Type: application/json-rpc' -d "$body" "$api_url") ||
+        [ -z "$response" ] || ! jq -e 'has("result")' >/dev/null 2>&1 <<<"$response"; then
         echo "     API $1: $(jq -c '.error // .' <<<"$response" 2>/dev/null || echo "$response")" >&2
         return 1
     fi
@@ -285,13 +286,16 @@ zabbix_checks() {
         jq -r '.[0].templateid')
     group_id=$(api hostgroup.get '{"filter": {"name": ["Linux servers"]}, "output": ["groupid"]}' |
         jq -r '.[0].groupid')
-    # The host reaches the agent through its interface address; the interval is shortened
-    # through the template's macro.
+    # The host reaches the agent through its interface address. Its macros shorten the interval
+    # and the no-data period, and set thresholds every report crosses, so that each trigger
+    # must fire.
     local host_created=$SECONDS
     host_id=$(api host.create "$(jq -n --arg t "$template_id" --arg g "$group_id" '{
         host: "quorvane-agent", groups: [{groupid: $g}], templates: [{templateid: $t}],
         interfaces: [{type: 1, main: 1, useip: 1, ip: "127.0.0.1", dns: "", port: "10050"}],
-        macros: [{macro: "{$QUORVANE.INTERVAL}", value: "5s"}, {macro: "{$QUORVANE.PORT}", value: "5782"}]}')" |
+        macros: [{macro: "{$QUORVANE.INTERVAL}", value: "5s"}, {macro: "{$QUORVANE.PORT}", value: "5782"},
+            {macro: "{$QUORVANE.NODATA}", value: "30s"}, {macro: "{$QUORVANE.CPU.AVG.MAX}", value: "-1"},
+            {macro: "{$QUORVANE.STORAGE.PFREE.MIN}", value: "101"}]}')" |
         jq -r '.hostids[0]')
     echo "     host $host_id linked to template $template_id"
 
@@ -378,16 +382,27 @@ zabbix_checks() {
             fail "storage $device: discovered"
         fi
     done
-    local triggers
-    triggers=$(api trigger.get "$(jq -n --arg h "$host_id" '{hostids: [$h], output: ["description"]}')" |
-        jq -r '.[].description')
-    if [ "$(grep -c 'Low free space' <<<"$triggers")" -eq "$count" ] &&
-        grep -q 'not answering' <<<"$triggers" && grep -q 'High CPU' <<<"$triggers"; then
-        pass "triggers: agent not answering, high CPU, and low free space for each of the $count storages"
+    zabbix_host=$host_id
+    zabbix_storages=$count
+    # With the thresholds above, the CPU trigger and each storage's low-space trigger fire on
+    # the values already in; the no-data trigger must not, yet.
+    if wait_until 30 thresholds_crossed; then
+        pass "triggers fire: high CPU and low free space on each of the $count storages"
     else
-        fail "triggers on the host: $(tr '\n' ';' <<<"$triggers")"
+        fail "triggers fire: high CPU and low free space on each storage (low space, CPU, no data: $(triggers_firing))"
     fi
 }
+# Number of firing low-space, high-CPU and not-answering triggers on the host.
+triggers_firing() {
+    api trigger.get "$(jq -n --arg h "$zabbix_host" '{hostids: [$h], output: ["description", "value"]}')" |
+        jq -r '[map(select(.value == "1")) | (map(select(.description | test("Low free space"))) | length),
+            (map(select(.description | test("High CPU"))) | length),
+            (map(select(.description | test("not answering"))) | length)] | map(tostring) | join(" ")'
+}
+thresholds_crossed() { [ "$(triggers_firing)" = "$zabbix_storages 1 0" ]; }
+agent_missed() { [ "$(triggers_firing | cut -d' ' -f3)" = 1 ]; }
+zabbix_host=""
+zabbix_storages=0
 zabbix_checks
 
 # --- Prometheus: the values collectd took from the report, through write_prometheus
@@ -431,6 +446,17 @@ prometheus_checks() {
     echo "     series: $(promql '{__name__=~"collectd_quorvane_.*"}' | wc -l)"
 }
 prometheus_checks
+
+# --- last, the agent stops: Zabbix must notice
+if [ -n "$zabbix_host" ]; then
+    kill -TERM "${pids[0]}"
+    stopped=$SECONDS
+    if wait_until 150 agent_missed; then
+        pass "the not-answering trigger fires $((SECONDS - stopped)) s after the agent stopped (no-data period 30 s)"
+    else
+        fail "the not-answering trigger fires within $((SECONDS - stopped)) s after the agent stopped"
+    fi
+fi
 
 echo "     stage inside the namespace: $(elapsed)"
 echo "stations: $passes passed, $failures failed"
