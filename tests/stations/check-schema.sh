@@ -4,7 +4,7 @@
 # document that the agent never writes must fail.
 #   tests/stations/check-schema.sh [REPORT.xml...]
 set -uo pipefail
-cd "$(dirname "$0")/../.."
+cd "$(dirname "$0")/../.." || exit 1
 schema=stations/quorvane-report.xsd
 golden=tests/golden/populated_report.xml
 passes=0

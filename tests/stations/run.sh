@@ -22,9 +22,10 @@ if [ "${QUORVANE_STATIONS_INSIDE:-}" != 1 ]; then
     agent=$(realpath "$agent")
     echo "== schema (golden documents and variants)"
     tests/stations/check-schema.sh
-    # The namespaces end every process left behind when the script's shell ends.
-    exec timeout -k 10 290 unshare --net --mount --propagation private --pid --fork --mount-proc \
-        --kill-child env QUORVANE_STATIONS_INSIDE=1 "$0" "$agent"
+    # The namespaces end every process left behind when the script's shell ends. At the time
+    # limit the shell gets SIGTERM, and its exit trap stops the daemons.
+    exec timeout -k 40 290 unshare --net --mount --propagation private --pid --fork --mount-proc \
+        --kill-child=TERM env QUORVANE_STATIONS_INSIDE=1 "$0" "$agent"
 fi
 
 agent=$1
@@ -75,7 +76,7 @@ cleanup() {
     rm -rf "$tmp"
 }
 trap cleanup EXIT
-trap 'exit 1' TERM INT
+trap 'echo "stopped by a signal (time limit?)"; trap "" TERM INT; exit 1' TERM INT
 
 start() { # log-name command...: starts a daemon in the foreground of a background job
     local name=$1
@@ -112,12 +113,20 @@ sampler() {
     while :; do
         local now
         now=$(date +%s.%N)
-        curl -s --max-time 2 -o "$tmp/samples/$now.xml" "$report_url" || rm -f "$tmp/samples/$now.xml"
+        # Renamed once complete, so a reader never sees half a report.
+        if curl -s --max-time 2 -o "$tmp/samples/.partial" "$report_url"; then
+            mv "$tmp/samples/.partial" "$tmp/samples/$now.xml"
+        fi
         sleep 1
     done
 }
 sampler &
 pids+=($!)
+
+latest_sample() {
+    local files=("$tmp"/samples/*.xml)
+    echo "${files[-1]}"
+}
 
 xpath() { xmllint --xpath "$2" "$1" 2>/dev/null; } # file expression
 
@@ -303,7 +312,7 @@ zabbix_checks() {
         quorvane.uptime quorvane.cpu.average quorvane.memory.total quorvane.memory.available
         quorvane.memory.load)
     local items="" end ready=no first_memory="" first_storage=""
-    end=$(deadline 150)
+    end=$(deadline 120)
     while [ $SECONDS -lt "$end" ]; do
         items=$(api item.get "$(jq -n --arg h "$host_id" \
             '{hostids: [$h], output: ["key_", "lastvalue", "lastclock", "state", "error"]}')") || items='[]'
@@ -340,7 +349,7 @@ zabbix_checks() {
     value() { jq -r --arg k "$1" '.[] | select(.key_ == $k) | .lastvalue' <<<"$items"; }
     clock() { jq -r --arg k "$1" '.[] | select(.key_ == $k) | .lastclock' <<<"$items"; }
     local latest
-    latest=$(ls "$tmp"/samples/*.xml | tail -n 1)
+    latest=$(latest_sample)
     exact() { # key expression description
         local got want
         got=$(value "$1")
@@ -411,9 +420,10 @@ promql() { # query -> "labels value" lines
     curl -s --max-time 10 --get --data-urlencode "query=$1" http://127.0.0.1:9090/api/v1/query |
         jq -r '.data.result[] | "\(.metric.quorvane // "") \(.value[1])"'
 }
+prometheus_has_memory() { [ -n "$(promql 'collectd_quorvane_memory{type="total"}')" ]; }
 prometheus_checks() {
     local latest count device instance size got end
-    if wait_until 90 test -n "$(promql 'collectd_quorvane_memory{type="total"}')"; then
+    if wait_until 60 prometheus_has_memory; then
         pass "Prometheus has the agent's memory, $((SECONDS - collectors_started)) s after collectd and Prometheus started"
     else
         fail "Prometheus has the agent's memory within $((SECONDS - collectors_started)) s"
@@ -424,7 +434,7 @@ prometheus_checks() {
     first=$(curl -s --max-time 10 --get --data-urlencode 'query=collectd_quorvane_memory{type="total"}[10m]' \
         http://127.0.0.1:9090/api/v1/query | jq -r '.data.result[0].values[0][0]')
     echo "     first sample taken $(awk -v a="$first" -v b="$collectors_epoch" 'BEGIN { printf "%.1f", a - b }') s after collectd started"
-    latest=$(ls "$tmp"/samples/*.xml | tail -n 1)
+    latest=$(latest_sample)
     got=$(promql 'collectd_quorvane_memory{type="total",instance="quorvane-agent"}' | awk '{print $2}')
     size=$(xpath "$latest" 'string(/root/memory/@total_physical)')
     if [ "$got" = "$size" ]; then pass "memory total equals the report's: $got"; else fail "memory total: Prometheus $got, report $size"; fi
@@ -451,7 +461,7 @@ prometheus_checks
 if [ -n "$zabbix_host" ]; then
     kill -TERM "${pids[0]}"
     stopped=$SECONDS
-    if wait_until 150 agent_missed; then
+    if wait_until 100 agent_missed; then
         pass "the not-answering trigger fires $((SECONDS - stopped)) s after the agent stopped (no-data period 30 s)"
     else
         fail "the not-answering trigger fires within $((SECONDS - stopped)) s after the agent stopped"
