@@ -122,6 +122,11 @@ sampler() {
 }
 sampler &
 pids+=($!)
+# The populated golden document as a static file, for a second station host: two disks, one of
+# them 2^64 - 1 bytes.
+mkdir -p "$tmp/golden"
+cp tests/golden/populated_report.xml "$tmp/golden/getdata"
+start golden-server php -S 127.0.0.1:5783 -t "$tmp/golden"
 
 latest_sample() {
     local files=("$tmp"/samples/*.xml)
@@ -166,8 +171,12 @@ LoadPlugin logfile
   LogLevel info
 </Plugin>
 Include "$repo/stations/collectd/quorvane.conf"
+Include "$tmp/quorvane-golden.conf"
 Include "$repo/stations/collectd/write_prometheus.conf"
 EOF
+# The drop-in's block once more, for the golden document, as an operator adds one per agent.
+sed -e 's|http://127.0.0.1:5782/getdata|http://127.0.0.1:5783/getdata|' -e 's|Host "quorvane-agent"|Host "quorvane-golden"|' \
+    -e '/^LoadPlugin/d' stations/collectd/quorvane.conf >"$tmp/quorvane-golden.conf"
 start collectd collectd -C "$tmp/collectd.conf" -f
 sed -e 's/scrape_interval: 30s/scrape_interval: 2s/' -e "s/'collectd.example:9103'/'127.0.0.2:9103'/" \
     stations/collectd/prometheus.yml >"$tmp/prometheus.yml"
@@ -307,6 +316,14 @@ zabbix_checks() {
             {macro: "{$QUORVANE.STORAGE.PFREE.MIN}", value: "101"}]}')" |
         jq -r '.hostids[0]')
     echo "     host $host_id linked to template $template_id"
+    # A second host reads the populated golden document, served as a static file: two disks
+    # (XML to JSON gives an array, not the object of a single disk) and a size of 2^64 - 1.
+    local golden_id
+    golden_id=$(api host.create "$(jq -n --arg t "$template_id" --arg g "$group_id" '{
+        host: "quorvane-golden", groups: [{groupid: $g}], templates: [{templateid: $t}],
+        interfaces: [{type: 1, main: 1, useip: 1, ip: "127.0.0.1", dns: "", port: "10050"}],
+        macros: [{macro: "{$QUORVANE.INTERVAL}", value: "5s"}, {macro: "{$QUORVANE.PORT}", value: "5783"}]}')" |
+        jq -r '.hostids[0]')
 
     local keys=(quorvane.agent.version quorvane.os.name quorvane.os.version quorvane.os.fullname
         quorvane.uptime quorvane.cpu.average quorvane.memory.total quorvane.memory.available
@@ -391,6 +408,7 @@ zabbix_checks() {
             fail "storage $device: discovered"
         fi
     done
+    golden_checks "$golden_id"
     zabbix_host=$host_id
     zabbix_storages=$count
     # With the thresholds above, the CPU trigger and each storage's low-space trigger fire on
@@ -399,6 +417,28 @@ zabbix_checks() {
         pass "triggers fire: high CPU and low free space on each of the $count storages"
     else
         fail "triggers fire: high CPU and low free space on each storage (low space, CPU, no data: $(triggers_firing))"
+    fi
+}
+golden_checks() { # host id
+    local golden=tests/golden/populated_report.xml items end wanted got
+    wanted=$(for ((i = 1; i <= $(xpath "$golden" 'count(/root/storages/storage)'); i++)); do
+        echo "quorvane.storage.size[\"$(xpath "$golden" "string(/root/storages/storage[$i]/@device_name)")\"] $(
+            xpath "$golden" "string(/root/storages/storage[$i]/@size)")"
+    done)
+    end=$(deadline 60)
+    while :; do
+        items=$(api item.get "$(jq -n --arg h "$1" '{hostids: [$h], search: {key_: "quorvane.storage.size"},
+            output: ["key_", "lastvalue", "lastclock"]}')") || items='[]'
+        got=$(jq -r '.[] | select(.lastclock != "0") | "\(.key_) \(.lastvalue)"' <<<"$items" | sort)
+        if [ "$got" = "$(sort <<<"$wanted")" ] || [ $SECONDS -ge "$end" ]; then
+            break
+        fi
+        sleep 2
+    done
+    if [ "$got" = "$(sort <<<"$wanted")" ]; then
+        pass "golden document: both disks discovered, sizes exact: $(tr '\n' ' ' <<<"$got")"
+    else
+        fail "golden document: disks and sizes: Zabbix '$(tr '\n' ' ' <<<"$got")', document '$(tr '\n' ' ' <<<"$wanted")'"
     fi
 }
 # Number of firing low-space, high-CPU and not-answering triggers on the host.
@@ -453,6 +493,23 @@ prometheus_checks() {
             fail "storage $device ($instance): size: Prometheus '$got', report $size"
         fi
     done
+    # write_prometheus prints 15 significant digits, so 2^64 - 1 arrives rounded.
+    local golden=tests/golden/populated_report.xml sizes="" expected=""
+    for ((i = 1; i <= $(xpath "$golden" 'count(/root/storages/storage)'); i++)); do
+        expected+="$(xpath "$golden" "string(/root/storages/storage[$i]/@device_name)") $(
+            printf '%.15g' "$(xpath "$golden" "string(/root/storages/storage[$i]/@size)")") "
+    done
+    for _ in 1 2 3 4 5; do
+        sizes=$(promql 'collectd_quorvane_bytes{type="size",instance="quorvane-golden"}' | sort |
+            while read -r device value; do printf '%s %.15g ' "$device" "$value"; done)
+        [ "$sizes" = "$expected" ] && break
+        sleep 2
+    done
+    if [ "$sizes" = "$expected" ]; then
+        pass "golden document: both disks, sizes to write_prometheus's 15 digits: $sizes"
+    else
+        fail "golden document: disks and sizes: Prometheus '$sizes', document '$expected'"
+    fi
     echo "     series: $(promql '{__name__=~"collectd_quorvane_.*"}' | wc -l)"
 }
 prometheus_checks
