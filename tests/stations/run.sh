@@ -2,11 +2,12 @@
 # End-to-end checks of what stations/ ships, against the real engines from Debian's packages:
 #   - the report schema: golden documents, the live report, and variants the agent never writes;
 #   - Zabbix 6.0 (PostgreSQL, zabbix_server, the frontend's JSON-RPC API): the template imported,
-#     a host linked to it, items and discovered storage items compared with the agent's report;
+#     a host linked to it, items and discovered storage items compared with the agent's report,
+#     a second host on the golden document served as a file (two disks, 2^64 - 1 bytes);
 #   - collectd (curl_xml + write_prometheus) scraped by Prometheus: memory and disk sizes.
 # Everything runs in private network, mount and PID namespaces together with the agent: loopback
 # only, every wait bounded, every daemon stopped on exit.
-#   tests/stations/run.sh [AGENT]      AGENT defaults to build/quorvane-agent (built when missing)
+#   tests/stations/run.sh [AGENT]      AGENT defaults to build/quorvane-agent, built first
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 repo=$(pwd)
