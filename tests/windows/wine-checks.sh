@@ -9,6 +9,7 @@ build_dir=$(cd "$1" && pwd)
 expected_version=$2
 agent="$build_dir/quorvane-agent.exe"
 helper="$build_dir/set-termination-event.exe"
+schema=$(cd "$(dirname "$0")/../../stations" && pwd)/quorvane-report.xsd
 url=http://127.0.0.1:5782
 
 export WINEPREFIX
@@ -69,6 +70,11 @@ start_agent() { # log name
     agent_pid=$!
 }
 
+validate_report() {
+    xmllint --noout --schema "$schema" "$logs/report.xml" 2>&1 | grep -v ' validates$' | sed 's/^/     /'
+    return "${PIPESTATUS[0]}"
+}
+
 attr() { # element attribute -> value from the last report
     grep -o "<$1 [^>]*" "$logs/report.xml" | head -n 1 | grep -o " $2=\"[^\"]*\"" | sed 's/^[^"]*"//; s/"$//'
 }
@@ -112,6 +118,9 @@ if wait_for_report 60; then
         [ "$history" = "<cpu-usage average=\"0\">$(printf '0,%.0s' $(seq 179))0" ]
     check "without performance data the uptime is 0" grep -q '">0</uptime>' "$logs/report.xml"
     check "refreshes are counted" [ "$(attr root uc)" -ge 2 ]
+    if command -v xmllint >/dev/null; then
+        check "the report validates against the published schema" validate_report
+    fi
 else
     fail "GET /getdata answers 200 with a complete report"
     clean_log "$logs/first.log"
@@ -202,6 +211,9 @@ if wait_for_report 60; then
     check "win10 identity: os name Windows 10" [ "$(attr os name)" = "Windows 10" ]
     check "win10 identity: full name begins with Windows 10" \
         bash -c "echo '$os_line' | grep -q '>Windows 10[^<]*</os>'"
+    if command -v xmllint >/dev/null; then
+        check "win10 identity: the report validates against the published schema" validate_report
+    fi
 else
     fail "agent under the win10 identity"
 fi
