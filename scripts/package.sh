@@ -3,6 +3,7 @@
 #   quorvane-agent_<version>_<arch>.deb   with debhelper (the CMake build and its install rules)
 #   quorvane-agent-<version>-x64.msi      with wixl, around the cross-built Windows executable
 #   scripts/package.sh [deb] [msi]        # both when none is named; needs root for apt-get
+#   scripts/package.sh version            # prints the version the file names carry
 # The version is the project version in CMakeLists.txt, written out in four parts.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,6 +15,10 @@ declared=$(sed -n 's/^project(Quorvane VERSION \([0-9.]*\).*/\1/p' CMakeLists.tx
 IFS=. read -r -a parts <<<"$declared"
 while [ ${#parts[@]} -lt 4 ]; do parts+=(0); done
 version="$((10#${parts[0]})).$((10#${parts[1]})).$((10#${parts[2]})).$((10#${parts[3]}))"
+if [ "${targets[0]}" = version ]; then
+    echo "$version"
+    exit 0
+fi
 mkdir -p dist
 work=$(mktemp -d /tmp/quorvane-package.XXXXXX)
 trap 'rm -rf "$work"' EXIT
