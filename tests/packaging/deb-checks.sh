@@ -55,8 +55,10 @@ code=$?
 [ "$code" -eq 0 ] && installed=yes
 check "dpkg -i exits 0 (got $code)" [ "$code" -eq 0 ] || sed 's/^/     /' "$logs/install.log"
 dpkg -L "$package" >"$logs/files" 2>/dev/null
-for file in /usr/sbin/$package $unit /usr/share/doc/$package/copyright \
-    /usr/share/doc/$package/README.md.gz /usr/share/man/man8/$package.8.gz; do
+# dh_compress compresses the README only when it is large enough to gain from it.
+readme=$(ls /usr/share/doc/$package/README.md* 2>/dev/null | head -n 1)
+for file in /usr/sbin/$package $unit /usr/share/doc/$package/copyright "${readme:-README}" \
+    /usr/share/man/man8/$package.8.gz; do
     check "installed: $file" [ -s "$file" ]
 done
 check "the service is enabled for boot" [ -L /etc/systemd/system/multi-user.target.wants/$package.service ]
