@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Builds the installable packages into dist/:
+#   quorvane-agent_<version>_<arch>.deb   with debhelper (the CMake build and its install rules)
+#   quorvane-agent-<version>-x64.msi      with wixl, around the cross-built Windows executable
+#   scripts/package.sh [deb] [msi]        # both when none is named; needs root for apt-get
+#   scripts/package.sh version            # prints the version the file names carry
+# The version is the project version in CMakeLists.txt, written out in four parts.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+targets=("$@")
+[ ${#targets[@]} -gt 0 ] || targets=(deb msi)
+
+declared=$(sed -n 's/^project(Quorvane VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+IFS=. read -r -a parts <<<"$declared"
+while [ ${#parts[@]} -lt 4 ]; do parts+=(0); done
+version="$((10#${parts[0]})).$((10#${parts[1]})).$((10#${parts[2]})).$((10#${parts[3]}))"
+if [ "${targets[0]}" = version ]; then
+    echo "$version"
+    exit 0
+fi
+mkdir -p dist
+work=$(mktemp -d /tmp/quorvane-package.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+
+build_deb() {
+    scripts/deps.sh debhelper dpkg-dev
+    local source maintainer
+    source="$work/quorvane-agent-$version"
+    mkdir -p "$source"
+    # A copy of the tree as a clean clone has it (plus files not yet committed), so neither
+    # debian/ nor the package build's output lands in the working tree.
+    if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+        git ls-files -z --cached --others --exclude-standard |
+            (xargs -0 -r stat --printf '%n\0' 2>/dev/null || true) |
+            tar --null -T - -cf - | tar -xf - -C "$source"
+    else
+        tar --exclude='./build*' --exclude=./dist -cf - . | tar -xf - -C "$source"
+    fi
+    cp -r packaging/debian "$source/debian"
+    maintainer=$(sed -n 's/^Maintainer: //p' packaging/debian/control)
+    {
+        echo "quorvane-agent ($version) unstable; urgency=medium"
+        echo
+        echo "  * Release $version."
+        echo
+        echo " -- $maintainer  $(git log -1 --format=%aD 2>/dev/null || date -R)"
+    } >"$source/debian/changelog"
+    (cd "$source" && DEB_BUILD_OPTIONS="noautodbgsym parallel=$(nproc)" \
+        dpkg-buildpackage -b -us -uc)
+    local deb
+    deb="quorvane-agent_${version}_$(dpkg --print-architecture).deb"
+    mv "$work/$deb" dist/
+    echo "dist/$deb"
+}
+
+build_msi() {
+    scripts/deps.sh wixl
+    scripts/build-windows.sh >/dev/null
+    # The identity the build wrote for the installer must be this version.
+    grep -q "ProductVersion = \"$version\"" build-win/generated/identity.wxi
+    local msi="dist/quorvane-agent-$version-x64.msi"
+    # wixl looks up sources relative to the working directory only.
+    wixl --arch x64 --includedir build-win/generated --define AgentExe=build-win/quorvane-agent.exe \
+        --output "$msi" packaging/windows/quorvane-agent.wxs
+    echo "$msi"
+}
+
+for target in "${targets[@]}"; do
+    case $target in
+    deb) build_deb ;;
+    msi) build_msi ;;
+    *)
+        echo "unknown package type: $target (deb or msi)" >&2
+        exit 2
+        ;;
+    esac
+done

@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# Checks the Debian package the way an operator meets it: lintian; the unit (systemd-analyze
+# verify and security); install; the installed agent, started as the unit starts it, serving a
+# complete report; removal and purge leaving no file of the package behind.
+#   tests/packaging/deb-checks.sh dist/quorvane-agent_VERSION_ARCH.deb
+# Needs root and a machine without the package installed. There is no systemd as PID 1 here, so
+# the agent is started by hand: the unit's ExecStart, as root without any capability (what the
+# unit leaves it), in a network namespace of its own, talking to its own loopback only.
+set -uo pipefail
+
+deb=$(realpath "$1")
+cd "$(dirname "$0")/../.."
+scripts/deps.sh lintian systemd man-db iproute2 >/dev/null
+
+package=quorvane-agent
+unit=/lib/systemd/system/$package.service
+logs=$(mktemp -d /tmp/quorvane-deb-checks.XXXXXX)
+failures=0
+passes=0
+installed=no
+
+cleanup() {
+    if [ "$installed" = yes ]; then
+        dpkg -P "$package" >/dev/null 2>&1
+    fi
+    rm -rf "$logs"
+}
+trap cleanup EXIT
+
+pass() { passes=$((passes + 1)); echo "ok   - $1"; }
+fail() { failures=$((failures + 1)); echo "FAIL - $1"; }
+check() { # description, command...
+    local description=$1
+    shift
+    if "$@"; then pass "$description"; else fail "$description"; fi
+}
+
+if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed"; then
+    echo "$package is installed already; these checks install and purge it, so remove it first"
+    exit 1
+fi
+
+echo "== $(basename "$deb"): $(stat -c %s "$deb") bytes"
+dpkg-deb -c "$deb" | awk '{ print "     " $1, $3, $6 }'
+
+echo "== lintian $(lintian --version | awk '{ print $2 }')"
+lintian --pedantic --fail-on error,warning "$deb" >"$logs/lintian.log" 2>&1
+code=$?
+grep -v "running with root privileges" "$logs/lintian.log" | sed 's/^/     /'
+check "lintian: no errors and no warnings (exit $code)" [ "$code" -eq 0 ]
+
+echo "== install"
+DEBIAN_FRONTEND=noninteractive dpkg -i "$deb" >"$logs/install.log" 2>&1
+code=$?
+[ "$code" -eq 0 ] && installed=yes
+check "dpkg -i exits 0 (got $code)" [ "$code" -eq 0 ] || sed 's/^/     /' "$logs/install.log"
+dpkg -L "$package" >"$logs/files" 2>/dev/null
+# dh_compress compresses the README only when it is large enough to gain from it.
+readme=$(ls /usr/share/doc/$package/README.md* 2>/dev/null | head -n 1)
+for file in /usr/sbin/$package $unit /usr/share/doc/$package/copyright "${readme:-README}" \
+    /usr/share/man/man8/$package.8.gz; do
+    check "installed: $file" [ -s "$file" ]
+done
+check "the service is enabled for boot" [ -L /etc/systemd/system/multi-user.target.wants/$package.service ]
+
+echo "== the unit"
+systemd-analyze verify "$unit" >"$logs/verify.log" 2>&1
+code=$?
+sed 's/^/     /' "$logs/verify.log"
+check "systemd-analyze verify is clean (exit $code)" [ "$code" -eq 0 -a ! -s "$logs/verify.log" ]
+systemd-analyze security --offline=yes --no-pager "$unit" >"$logs/security.log" 2>&1
+grep -e '✗' -e 'exposure level' "$logs/security.log" | sed 's/^/     /'
+exposure=$(sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\).*/\1/p' "$logs/security.log")
+check "exposure ${exposure:-unknown} is at most 4.9 (OK)" \
+    awk -v e="${exposure:-99}" 'BEGIN { exit !(e <= 4.9) }'
+
+echo "== the installed agent, started as the unit starts it"
+exec_start=$(sed -n 's/^ExecStart=//p' "$unit")
+# shellcheck disable=SC2016 # expanded by the inner shell
+unshare -n bash -c '
+    ip link set lo up
+    setpriv --bounding-set=-all --inh-caps=-all --no-new-privs $1 >"$2/agent.log" 2>&1 &
+    agent=$!
+    for _ in $(seq 100); do
+        if curl -s --max-time 5 -o "$2/report.xml" http://127.0.0.1:5782/getdata &&
+            grep -q "</root>" "$2/report.xml"; then
+            break
+        fi
+        sleep 0.1
+    done
+    kill -TERM "$agent"
+    wait "$agent"
+    echo $? >"$2/exit"
+' checks "$exec_start" "$logs"
+report=$logs/report.xml
+attr() { grep -o "<$1 [^>]*" "$report" | head -n 1 | grep -o " $2=\"[^\"]*\"" | sed 's/^[^"]*"//; s/"$//'; }
+if [ -s "$report" ] && grep -q '</root>' "$report"; then
+    pass "$exec_start serves the report on port 5782"
+    check "report: os named from os-release" [ -n "$(attr os name)" -a "$(attr os name)" != "Unknown" ]
+    check "report: processors with cores" [ "$(attr processor number_of_cores)" -gt 0 ]
+    check "report: memory" [ "$(attr memory total_physical)" -gt 0 ]
+    check "report: at least one fixed disk with a size" [ "$(attr storage size)" -gt 0 ]
+    check "report: uptime" grep -q '">[1-9][0-9]*</uptime>' "$report"
+else
+    fail "$exec_start serves the report on port 5782"
+    sed 's/^/     /' "$logs/agent.log"
+fi
+check "SIGTERM (systemd's stop) ends the agent with 0 (got $(cat "$logs/exit"))" [ "$(cat "$logs/exit")" = 0 ]
+
+# Paths the package owned that still exist must be directories other packages own as well.
+leftovers() {
+    while read -r path; do
+        [ "$path" = "/." ] && continue
+        if [ -e "$path" ] || [ -L "$path" ]; then
+            if [ ! -d "$path" ] || ! dpkg-query -S "$path" >/dev/null 2>&1; then
+                echo "$path"
+            fi
+        fi
+    done <"$logs/files"
+    find /etc/systemd /var/lib/systemd -name "$package.service*" 2>/dev/null
+}
+
+echo "== removal"
+dpkg -r "$package" >"$logs/remove.log" 2>&1
+code=$?
+check "dpkg -r exits 0 (got $code)" [ "$code" -eq 0 ]
+check "after dpkg -r no file of the package is left" [ -z "$(leftovers | grep -v -e '^/etc/systemd' -e '^/var/lib/systemd')" ]
+dpkg -P "$package" >"$logs/purge.log" 2>&1
+code=$?
+[ "$code" -eq 0 ] && installed=no
+check "dpkg -P exits 0 (got $code)" [ "$code" -eq 0 ]
+left=$(leftovers)
+check "after dpkg -P nothing of the package is left, nor its enablement" [ -z "$left" ]
+[ -z "$left" ] || echo "$left" | sed 's/^/     left: /'
+
+echo "$passes passed, $failures failed"
+[ "$failures" -eq 0 ]
