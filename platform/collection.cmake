@@ -13,6 +13,7 @@ if(QUORVANE_BACKEND STREQUAL "linux")
         platform/linux/SystemFiles.cpp
         platform/linux/CpuInfo.cpp
         platform/linux/MountInfo.cpp
+        platform/linux/BoundedStatvfs.cpp
         platform/linux/ProcStat.cpp
         platform/linux/MemoryStatus.cpp
         platform/linux/HostIdentity.cpp

@@ -1,10 +1,9 @@
 #include "MountInfo.h"
 
-#include <sys/statvfs.h>
-
 #include <map>
 #include <sstream>
 
+#include "BoundedStatvfs.h"
 #include "SystemFiles.h"
 
 namespace quorvane::linuxsource {
@@ -198,7 +197,16 @@ std::optional<std::vector<FixedDisk>> FixedDiskReader::read() const {
         }
     }
 
+    // A hung file system must not hold up the refresh: a mount that does not answer in time
+    // keeps the figures of its last answer (none if it never answered, as when statvfs fails).
+    std::vector<std::string> paths;
     for (const Chosen& mount : chosen) {
+        paths.push_back(files.locate(mount.entry.mountPoint));
+    }
+    const std::vector<StatvfsAnswer> spaces = systemStatvfs().query(paths);
+
+    for (std::size_t i = 0; i < chosen.size(); ++i) {
+        const Chosen& mount = chosen[i];
         FixedDisk disk;
         disk.mountPoint = mount.entry.mountPoint;
         disk.fileSystemType = mount.entry.fileSystemType;
@@ -206,11 +214,10 @@ std::optional<std::vector<FixedDisk>> FixedDiskReader::read() const {
         if (label != labels.end()) {
             disk.label = label->second;
         }
-        struct statvfs stats {};
-        if (::statvfs(files.locate(mount.entry.mountPoint).c_str(), &stats) == 0) {
-            const std::uint64_t unit = stats.f_frsize != 0 ? stats.f_frsize : stats.f_bsize;
-            disk.size = static_cast<std::uint64_t>(stats.f_blocks) * unit;
-            disk.freeSpace = static_cast<std::uint64_t>(stats.f_bavail) * unit;
+        if (const auto& stats = spaces[i].stats) {
+            const std::uint64_t unit = stats->f_frsize != 0 ? stats->f_frsize : stats->f_bsize;
+            disk.size = static_cast<std::uint64_t>(stats->f_blocks) * unit;
+            disk.freeSpace = static_cast<std::uint64_t>(stats->f_bavail) * unit;
         }
         disks.push_back(disk);
     }
