@@ -8,6 +8,8 @@
 #include <system_error>
 #include <thread>
 
+#include "StatvfsHelper.h"
+
 namespace quorvane::linuxsource {
 
 namespace {
@@ -205,7 +207,7 @@ std::vector<StatvfsAnswer> BoundedStatvfs::query(const std::vector<std::string>&
 }
 
 BoundedStatvfs& systemStatvfs() {
-    static BoundedStatvfs instance(::statvfs, std::chrono::milliseconds(1000),
+    static BoundedStatvfs instance(statvfsInHelper, std::chrono::milliseconds(1000),
                                    std::chrono::milliseconds(2000));
     return instance;
 }

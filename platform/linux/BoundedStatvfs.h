@@ -56,7 +56,8 @@ class BoundedStatvfs {
     std::mutex roundMutex_;  // one query at a time
 };
 
-// The agent's own: statvfs itself, 1 s per mount and 2 s per refresh.
+// The agent's own: statvfs in a helper process (see StatvfsHelper.h), 1 s per mount and 2 s per
+// refresh.
 BoundedStatvfs& systemStatvfs();
 
 }  // namespace quorvane::linuxsource

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <future>
@@ -11,6 +12,7 @@
 #include <thread>
 
 #include "BoundedStatvfs.h"
+#include "StatvfsHelper.h"
 
 namespace quorvane::linuxsource {
 namespace {
@@ -177,6 +179,21 @@ TEST(BoundedStatvfsTest, OneRoundWaitsNoLongerThanItsBudget) {
     EXPECT_LE(fake->calls("/c"), 1);
     EXPECT_EQ(fake->calls("/d"), 0);
     fake->releaseAll();
+}
+
+// The helper process answers what statvfs answers, errors included.
+TEST(StatvfsHelperTest, AnswersAsStatvfsDoes) {
+    struct statvfs direct {};
+    struct statvfs helped {};
+    ASSERT_EQ(statvfs("/", &direct), 0);
+    ASSERT_EQ(statvfsInHelper("/", &helped), 0);
+    EXPECT_EQ(helped.f_blocks, direct.f_blocks);
+    EXPECT_EQ(helped.f_frsize, direct.f_frsize);
+    errno = 0;
+    EXPECT_EQ(statvfsInHelper("/does/not/exist", &helped), -1);
+    EXPECT_EQ(errno, ENOENT);
+    ASSERT_EQ(statvfsInHelper("/", &helped), 0);  // the same helper, still serving
+    EXPECT_EQ(helped.f_blocks, direct.f_blocks);
 }
 
 }  // namespace
