@@ -14,7 +14,6 @@ if(QUORVANE_BACKEND STREQUAL "linux")
         platform/linux/CpuInfo.cpp
         platform/linux/MountInfo.cpp
         platform/linux/BoundedStatvfs.cpp
-        platform/linux/StatvfsHelper.cpp
         platform/linux/ProcStat.cpp
         platform/linux/MemoryStatus.cpp
         platform/linux/HostIdentity.cpp

@@ -1,14 +1,17 @@
 #include "BoundedStatvfs.h"
 
-#include <algorithm>
-#include <condition_variable>
-#include <cstdint>
-#include <map>
-#include <set>
-#include <system_error>
-#include <thread>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <sys/statfs.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
-#include "StatvfsHelper.h"
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstring>
 
 namespace quorvane::linuxsource {
 
@@ -16,198 +19,280 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Beyond this many calls stuck at once nothing more is asked: each holds a thread.
-constexpr std::size_t kMaxStuckCalls = 8;
+// Beyond this many helpers stuck at once nothing more is asked: each is a process.
+constexpr std::size_t kMaxStuckHelpers = 8;
+constexpr std::size_t kMaxIdleHelpers = 1;
 
-}  // namespace
-
-// Everything the worker threads touch. They hold it by shared pointer, so a thread stuck in the
-// kernel stays harmless after the owner is gone, even while the process exits.
-struct BoundedStatvfs::Shared {
-    Shared(Call call, std::chrono::milliseconds perPath, std::chrono::milliseconds perRound)
-        : call(std::move(call)), perPath(perPath), perRound(perRound) {}
-
-    const Call call;
-    const std::chrono::milliseconds perPath;
-    const std::chrono::milliseconds perRound;
-
-    std::mutex mutex;
-    std::condition_variable wake;  // a job for the worker, or its end
-    std::condition_variable done;  // the job is answered
-    bool stopped = false;
-    bool closed = false;
-
-    // The one worker that takes jobs; a worker whose number is no longer this one has been given
-    // up and ends when its call returns.
-    std::uint64_t liveWorker = 0;
-    bool liveWorkerRunning = false;
-
-    // The job: paths answered in order, from `next` on; `started` is when the current one began.
-    std::vector<std::string> paths;
-    std::vector<StatvfsAnswer> answers;
-    std::size_t next = 0;
-    Clock::time_point started;
-    bool pending = false;  // posted, not yet taken
-    bool finished = false;
-
-    std::set<std::string> stuck;  // paths whose call missed its deadline and has not returned
-    std::map<std::string, struct statvfs> latest;
+struct Response {
+    std::int32_t result;
+    std::int32_t error;
+    struct statvfs stats;
 };
 
-namespace {
+// The helper's whole life: one path per message in, one Response per message out, until the
+// agent closes its end. A fork of a threaded process, so system calls only.
+[[noreturn]] void serve(int fd, BoundedStatvfs::Call call) {
+    char path[PATH_MAX];
+    for (;;) {
+        const ssize_t length = ::recv(fd, path, sizeof path - 1, 0);
+        if (length < 0 && errno == EINTR) {
+            continue;
+        }
+        if (length <= 0) {
+            _exit(0);
+        }
+        path[length] = '\0';
+        Response response;
+        std::memset(&response, 0, sizeof response);
+        if (call(path, &response.stats) != 0) {
+            response.result = -1;
+            response.error = errno;
+        }
+        while (::send(fd, &response, sizeof response, MSG_NOSIGNAL) < 0) {
+            if (errno != EINTR) {
+                _exit(0);
+            }
+        }
+    }
+}
 
-void work(const std::shared_ptr<BoundedStatvfs::Shared>& shared, std::uint64_t id);
+// statvfs from the bare system call, so that the helper surely takes no lock of the C library.
+int bareStatvfs(const char* path, struct statvfs* stats) {
+    struct statfs fs;
+    if (::statfs(path, &fs) != 0) {
+        return -1;
+    }
+    std::memset(stats, 0, sizeof *stats);
+    stats->f_bsize = static_cast<unsigned long>(fs.f_bsize);
+    stats->f_frsize = static_cast<unsigned long>(fs.f_frsize);
+    stats->f_blocks = fs.f_blocks;
+    stats->f_bfree = fs.f_bfree;
+    stats->f_bavail = fs.f_bavail;
+    stats->f_files = fs.f_files;
+    stats->f_ffree = fs.f_ffree;
+    stats->f_favail = fs.f_ffree;
+    stats->f_namemax = static_cast<unsigned long>(fs.f_namelen);
+    return 0;
+}
 
 }  // namespace
 
 BoundedStatvfs::BoundedStatvfs(Call call, std::chrono::milliseconds perPath,
                                std::chrono::milliseconds perRound)
-    : shared_(std::make_shared<Shared>(std::move(call), perPath, perRound)) {}
+    : call_(call),
+      perPath_(perPath),
+      perRound_(perRound),
+      stopFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
 BoundedStatvfs::~BoundedStatvfs() {
-    const std::lock_guard<std::mutex> lock(shared_->mutex);
-    shared_->closed = true;
-    shared_->wake.notify_all();
+    for (Helper& helper : idle_) {
+        endHelper(helper);
+    }
+    for (Helper& helper : stuck_) {
+        endHelper(helper);
+    }
+    for (const int pid : ended_) {
+        ::waitpid(pid, nullptr, WNOHANG);
+    }
+    if (stopFd_ >= 0) {
+        ::close(stopFd_);
+    }
 }
 
 void BoundedStatvfs::stop() {
-    const std::lock_guard<std::mutex> lock(shared_->mutex);
-    shared_->stopped = true;
-    shared_->done.notify_all();
+    stopped_ = true;
+    const std::uint64_t one = 1;
+    if (stopFd_ >= 0 && ::write(stopFd_, &one, sizeof one) < 0) {
+        // Nothing waits that could miss it: a query checks stopped_ before it waits.
+    }
 }
 
-namespace {
+bool BoundedStatvfs::startHelper(Helper& helper) {
+    int fds[2];
+    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) != 0) {
+        return false;
+    }
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        // Nothing of the agent's stays open here, least of all its listening socket.
+        const unsigned keep = static_cast<unsigned>(fds[1]);
+        if (keep > 0) {
+            ::close_range(0, keep - 1, 0);
+        }
+        ::close_range(keep + 1, ~0u, 0);
+        serve(fds[1], call_);
+    }
+    ::close(fds[1]);
+    if (pid < 0) {
+        ::close(fds[0]);
+        return false;
+    }
+    helper = Helper();
+    helper.pid = pid;
+    helper.fd = fds[0];
+    return true;
+}
 
-StatvfsAnswer lateAnswer(const BoundedStatvfs::Shared& shared, const std::string& path) {
+// The helper reads the end of its input and leaves; one stuck in a call leaves after it. It is
+// reaped by a later query.
+void BoundedStatvfs::endHelper(Helper& helper) {
+    ::close(helper.fd);
+    ended_.push_back(helper.pid);
+    helper = Helper();
+}
+
+BoundedStatvfs::Received BoundedStatvfs::receive(Helper& helper, StatvfsAnswer& answer) {
+    Response response;
+    const ssize_t length = ::recv(helper.fd, &response, sizeof response, MSG_DONTWAIT);
+    if (length < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+        return Received::Nothing;
+    }
+    if (length != static_cast<ssize_t>(sizeof response) || helper.awaiting.empty()) {
+        return Received::Ended;
+    }
+    const std::string path = helper.awaiting.front();
+    helper.awaiting.pop_front();
+    answer = StatvfsAnswer();
+    if (response.result == 0) {
+        answer.outcome = StatvfsAnswer::Outcome::Answered;
+        answer.stats = response.stats;
+        latest_[path] = response.stats;
+    }
+    return Received::Answer;
+}
+
+// Takes what stuck helpers have answered since; one that owes nothing more is idle again.
+void BoundedStatvfs::collectStuck() {
+    std::vector<Helper> still;
+    for (Helper& helper : stuck_) {
+        StatvfsAnswer ignored;
+        Received received;
+        while ((received = receive(helper, ignored)) == Received::Answer) {
+        }
+        if (received == Received::Ended) {
+            endHelper(helper);
+        } else if (helper.awaiting.empty() && idle_.size() < kMaxIdleHelpers) {
+            idle_.push_back(std::move(helper));
+        } else if (helper.awaiting.empty()) {
+            endHelper(helper);
+        } else {
+            still.push_back(std::move(helper));
+        }
+    }
+    stuck_ = std::move(still);
+    stuckPaths_.clear();
+    for (const Helper& helper : stuck_) {
+        stuckPaths_.insert(helper.awaiting.front());
+    }
+    for (auto it = ended_.begin(); it != ended_.end();) {
+        it = ::waitpid(*it, nullptr, WNOHANG) == 0 ? std::next(it) : ended_.erase(it);
+    }
+}
+
+StatvfsAnswer BoundedStatvfs::lateAnswer(const std::string& path) const {
     StatvfsAnswer answer;
     answer.outcome = StatvfsAnswer::Outcome::Late;
-    const auto latest = shared.latest.find(path);
-    if (latest != shared.latest.end()) {
+    const auto latest = latest_.find(path);
+    if (latest != latest_.end()) {
         answer.stats = latest->second;
     }
     return answer;
 }
 
-void work(const std::shared_ptr<BoundedStatvfs::Shared>& shared, std::uint64_t id) {
-    BoundedStatvfs::Shared& s = *shared;
-    std::unique_lock<std::mutex> lock(s.mutex);
-    for (;;) {
-        s.wake.wait(lock, [&] { return s.closed || s.liveWorker != id || s.pending; });
-        if (s.closed || s.liveWorker != id) {
-            return;
-        }
-        s.pending = false;
-        while (s.next < s.paths.size()) {
-            const std::string path = s.paths[s.next];
-            s.started = Clock::now();
-            lock.unlock();
-            struct statvfs stats {};
-            const int result = s.call(path.c_str(), &stats);
-            lock.lock();
-            if (result == 0) {
-                s.latest[path] = stats;
-            }
-            if (s.liveWorker != id) {
-                // Given up while in the call: the path may be asked again.
-                s.stuck.erase(path);
-                return;
-            }
-            StatvfsAnswer& answer = s.answers[s.next];
-            answer.outcome =
-                result == 0 ? StatvfsAnswer::Outcome::Answered : StatvfsAnswer::Outcome::Failed;
-            if (result == 0) {
-                answer.stats = stats;
-            }
-            ++s.next;
-        }
-        s.finished = true;
-        s.done.notify_all();
-    }
-}
-
-}  // namespace
-
 std::vector<StatvfsAnswer> BoundedStatvfs::query(const std::vector<std::string>& paths) {
-    const std::lock_guard<std::mutex> round(roundMutex_);
-    Shared& s = *shared_;
-    std::unique_lock<std::mutex> lock(s.mutex);
-    const Clock::time_point roundEnd = Clock::now() + s.perRound;
-
-    // Remember only the paths still asked about (and those stuck, whose calls may yet return).
-    for (auto it = s.latest.begin(); it != s.latest.end();) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const Clock::time_point roundEnd = Clock::now() + perRound_;
+    collectStuck();
+    // Remember only the paths still asked about, and those a stuck helper still owes.
+    for (auto it = latest_.begin(); it != latest_.end();) {
         const bool asked = std::find(paths.begin(), paths.end(), it->first) != paths.end();
-        it = asked || s.stuck.count(it->first) != 0 ? std::next(it) : s.latest.erase(it);
+        it = asked || stuckPaths_.count(it->first) != 0 ? std::next(it) : latest_.erase(it);
     }
 
     std::vector<StatvfsAnswer> answers(paths.size());
     std::vector<std::size_t> toAsk;
     for (std::size_t i = 0; i < paths.size(); ++i) {
-        if (s.stopped || s.stuck.count(paths[i]) != 0) {
-            answers[i] = lateAnswer(s, paths[i]);
+        if (stopped_ || stuckPaths_.count(paths[i]) != 0) {
+            answers[i] = lateAnswer(paths[i]);
+        } else if (paths[i].empty() || paths[i].size() >= PATH_MAX) {
+            answers[i].outcome = StatvfsAnswer::Outcome::Failed;
         } else {
             toAsk.push_back(i);
         }
     }
 
-    std::size_t first = 0;  // into toAsk
-    while (first < toAsk.size()) {
-        if (s.stopped || Clock::now() >= roundEnd || s.stuck.size() >= kMaxStuckCalls) {
+    std::size_t next = 0;  // into toAsk: the next path without an answer
+    bool startFailed = false;
+    while (next < toAsk.size() && !stopped_ && Clock::now() < roundEnd &&
+           stuck_.size() < kMaxStuckHelpers && !startFailed) {
+        Helper helper;
+        if (!idle_.empty()) {
+            helper = std::move(idle_.back());
+            idle_.pop_back();
+        } else if (!startHelper(helper)) {
             break;
+        } else {
+            startFailed = true;  // a fresh helper that fails too is not replaced again
         }
-        if (!s.liveWorkerRunning) {
-            try {
-                std::thread(work, shared_, s.liveWorker).detach();
-            } catch (const std::system_error&) {
+        bool sent = true;
+        for (std::size_t k = next; k < toAsk.size() && sent; ++k) {
+            const std::string& path = paths[toAsk[k]];
+            sent = ::send(helper.fd, path.data(), path.size(), MSG_NOSIGNAL | MSG_DONTWAIT) ==
+                   static_cast<ssize_t>(path.size());
+            if (sent) {
+                helper.awaiting.push_back(path);
+            }
+        }
+        Received received = Received::Nothing;
+        Clock::time_point progress = Clock::now();
+        while (sent && !helper.awaiting.empty() && !stopped_) {
+            StatvfsAnswer answer;
+            while ((received = receive(helper, answer)) == Received::Answer) {
+                answers[toAsk[next++]] = answer;
+                progress = Clock::now();
+            }
+            if (received == Received::Ended || helper.awaiting.empty()) {
                 break;
             }
-            s.liveWorkerRunning = true;
-        }
-        s.paths.clear();
-        for (std::size_t k = first; k < toAsk.size(); ++k) {
-            s.paths.push_back(paths[toAsk[k]]);
-        }
-        s.answers.assign(s.paths.size(), StatvfsAnswer());
-        s.next = 0;
-        s.started = Clock::now();
-        s.pending = true;
-        s.finished = false;
-        s.wake.notify_all();
-
-        while (!s.finished && !s.stopped) {
-            const Clock::time_point deadline = std::min(s.started + s.perPath, roundEnd);
-            if (Clock::now() >= deadline) {
+            const auto left = std::min(progress + perPath_, roundEnd) - Clock::now();
+            if (left <= Clock::duration::zero()) {
                 break;
             }
-            s.done.wait_until(lock, deadline);
+            pollfd waits[2] = {{helper.fd, POLLIN, 0}, {stopFd_, POLLIN, 0}};
+            const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+            ::poll(waits, 2, static_cast<int>(std::min<long long>(ms, INT_MAX)));
         }
-        for (std::size_t k = 0; k < s.next; ++k) {
-            answers[toAsk[first + k]] = s.answers[k];
+        if (!sent || received == Received::Ended) {
+            // Broken helper: what it still owes is asked of another one.
+            endHelper(helper);
+            continue;
         }
-        if (s.finished) {
-            first = toAsk.size();
+        if (helper.awaiting.empty()) {
+            startFailed = false;
+            if (idle_.size() < kMaxIdleHelpers) {
+                idle_.push_back(std::move(helper));
+            } else {
+                endHelper(helper);
+            }
             break;
         }
-        // The current call missed its deadline (or the process stops): give up this worker.
-        // Its path counts as stuck until the call returns; the rest go to a new worker.
-        if (!s.pending) {
-            const std::string& path = s.paths[s.next];
-            s.stuck.insert(path);
-            answers[toAsk[first + s.next]] = lateAnswer(s, path);
-        }
-        first += s.next + (s.pending ? 0 : 1);
-        s.pending = false;
-        ++s.liveWorker;
-        s.liveWorkerRunning = false;
-        s.wake.notify_all();
+        // Stuck in the call for toAsk[next]: that path waits for its answer; the ones after it
+        // go to another helper. (This one calls them too once it is free; its answers only
+        // refresh the latest figures.)
+        answers[toAsk[next]] = lateAnswer(paths[toAsk[next]]);
+        stuckPaths_.insert(helper.awaiting.front());
+        stuck_.push_back(std::move(helper));
+        ++next;
+        startFailed = false;
     }
-    for (std::size_t k = first; k < toAsk.size(); ++k) {
-        answers[toAsk[k]] = lateAnswer(s, paths[toAsk[k]]);
+    for (; next < toAsk.size(); ++next) {
+        answers[toAsk[next]] = lateAnswer(paths[toAsk[next]]);
     }
     return answers;
 }
 
 BoundedStatvfs& systemStatvfs() {
-    static BoundedStatvfs instance(statvfsInHelper, std::chrono::milliseconds(1000),
+    static BoundedStatvfs instance(bareStatvfs, std::chrono::milliseconds(1000),
                                    std::chrono::milliseconds(2000));
     return instance;
 }
