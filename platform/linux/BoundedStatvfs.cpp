@@ -234,14 +234,17 @@ std::vector<StatvfsAnswer> BoundedStatvfs::query(const std::vector<std::string>&
         } else {
             startFailed = true;  // a fresh helper that fails too is not replaced again
         }
+        // As many paths as the socket takes at once (all, unless there are hundreds); the rest
+        // follow in the next turn of the loop.
         bool sent = true;
-        for (std::size_t k = next; k < toAsk.size() && sent; ++k) {
+        for (std::size_t k = next; k < toAsk.size(); ++k) {
             const std::string& path = paths[toAsk[k]];
-            sent = ::send(helper.fd, path.data(), path.size(), MSG_NOSIGNAL | MSG_DONTWAIT) ==
-                   static_cast<ssize_t>(path.size());
-            if (sent) {
-                helper.awaiting.push_back(path);
+            if (::send(helper.fd, path.data(), path.size(), MSG_NOSIGNAL | MSG_DONTWAIT) !=
+                static_cast<ssize_t>(path.size())) {
+                sent = !helper.awaiting.empty() && (errno == EAGAIN || errno == EWOULDBLOCK);
+                break;
             }
+            helper.awaiting.push_back(path);
         }
         Received received = Received::Nothing;
         Clock::time_point progress = Clock::now();
@@ -274,7 +277,7 @@ std::vector<StatvfsAnswer> BoundedStatvfs::query(const std::vector<std::string>&
             } else {
                 endHelper(helper);
             }
-            break;
+            continue;
         }
         // Stuck in the call for toAsk[next]: that path waits for its answer; the ones after it
         // go to another helper. (This one calls them too once it is free; its answers only

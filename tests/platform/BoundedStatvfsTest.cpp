@@ -207,6 +207,22 @@ TEST(BoundedStatvfsTest, OneRoundWaitsNoLongerThanItsBudget) {
     EXPECT_EQ(tree.calls("d"), 0);
 }
 
+// More paths than the helper's socket takes at once still all get their own answers.
+TEST(BoundedStatvfsTest, EveryPathOfALongListIsAnswered) {
+    FakeTree tree;
+    std::vector<std::string> paths;
+    for (unsigned long i = 0; i < 1000; ++i) {
+        tree.set(std::to_string(i), i + 1);
+        paths.push_back(tree.path(std::to_string(i)));
+    }
+    BoundedStatvfs bounded(fakeStatvfs, 10s, 1h);
+    const auto answers = bounded.query(paths);
+    for (unsigned long i = 0; i < 1000; ++i) {
+        ASSERT_EQ(answers[i].outcome, Outcome::Answered) << i;
+        EXPECT_EQ(blocksOf(answers[i]), i + 1);
+    }
+}
+
 // The agent's own: what statvfs answers, errors included.
 TEST(BoundedStatvfsTest, TheAgentsHelperAnswersAsStatvfsDoes) {
     struct statvfs direct {};
