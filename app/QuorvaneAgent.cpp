@@ -74,6 +74,8 @@ int QuorvaneAgent::main(const std::vector<std::string>&) {
 
     waitForTerminationRequest();
 
+    // Before anything waits for the refresh: handlers wait for its lock, the timer for its end.
+    abandonPlatformWaits();
     stopServerAndWaitForHandlers(server);
     timer.stop();
     session.close();

@@ -8,6 +8,8 @@
 #   1. requests/s, p50 and p99 at concurrency 1, 2 and 8 for the agent's /getdata, nginx serving
 #      the very same report bytes as a static file with keep-alive off, and node_exporter's
 #      /metrics; all with the same client (bench/LoadClient.cpp), a new connection per request;
+#      at c=8 also with wrk for the agent and nginx; CPU per served request of each server;
+#      a chart (PNG, gnuplot) of req/s and p99 by concurrency;
 #   2. Google Benchmark: one report document and one refresh cycle, in µs;
 #   3. resources: resident memory after start and after 100,000 requests, CPU per idle refresh,
 #      time from process start to the first complete report;
@@ -15,7 +17,9 @@
 #
 # Everything talks to 127.0.0.1 only. Every process started here is stopped on exit.
 # Knobs (environment): DURATION (s per cell, 5), IDLE_PERIODS (refresh periods, 6),
-# SOAK_REQUESTS (100000), SLOW_CLIENTS (1 = measure, up to 70 s; 0 = skip).
+# SOAK_REQUESTS (100000), SLOW_CLIENTS (1 = measure, up to 70 s; 0 = skip), CHART (where the
+# PNG goes; docs/performance.png). A quick check of the script itself:
+#   DURATION=1 IDLE_PERIODS=1 SOAK_REQUESTS=1000 SLOW_CLIENTS=0 CHART=/tmp/chart.png bench/run.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -23,10 +27,11 @@ DURATION=${DURATION:-5}
 IDLE_PERIODS=${IDLE_PERIODS:-6}
 SOAK_REQUESTS=${SOAK_REQUESTS:-100000}
 SLOW_CLIENTS=${SLOW_CLIENTS:-1}
+CHART=${CHART:-$PWD/docs/performance.png}
 AGENT_PORT=5782
 BUILD=build-bench
 
-scripts/deps.sh nginx prometheus-node-exporter libbenchmark-dev >&2
+scripts/deps.sh nginx prometheus-node-exporter libbenchmark-dev wrk gnuplot-nox procps >&2
 
 echo "Building (Release) into $BUILD/ ..." >&2
 cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DQUORVANE_BUILD_BENCH=ON \
@@ -193,16 +198,48 @@ PIDS+=("$!")
 NODE_PID=$!
 wait_for_http "http://127.0.0.1:$NODE_PORT/metrics"
 
-declare -A RPS P50 P99 BYTES
+# CPU time (utime + stime ticks) of the processes that serve: the agent's, or nginx's workers.
+serving_ticks() {  # name
+    case "$1" in
+    agent) ticks "$AGENT_PID" ;;
+    nginx)
+        local sum=0 pid
+        for pid in $(ps -o pid= --ppid "$NGINX_PID"); do
+            sum=$((sum + $(ticks "$pid")))
+        done
+        echo "$sum"
+        ;;
+    *) ticks "$NODE_PID" ;;
+    esac
+}
+
+declare -A RPS P50 P99 BYTES CPU_US WRK_RPS WRK_P99
 measure() {  # name port path concurrency
-    local line
+    local line before after
+    "$LOAD" load --port "$2" --path "$3" --concurrency "$4" --duration 0.5 --warmup 0 \
+        >/dev/null || true
+    before=$(serving_ticks "$1")
     line=$("$LOAD" load --port "$2" --path "$3" --concurrency "$4" --duration "$DURATION" \
-        --warmup 0.5) || { echo "$1 c=$4: errors: $line" >&2; }
+        --warmup 0) || { echo "$1 c=$4: errors: $line" >&2; }
+    after=$(serving_ticks "$1")
     RPS[$1,$4]=$(field rps "$line")
     P50[$1,$4]=$(field p50_us "$line")
     P99[$1,$4]=$(field p99_us "$line")
     BYTES[$1]=$(field bytes_per_response "$line")
-    echo "  $1 c=$4: $line" >&2
+    CPU_US[$1,$4]=$(awk -v t="$((after - before))" -v hz="$(getconf CLK_TCK)" \
+        -v n="$(field ok "$line")" 'BEGIN {if (n > 0) printf "%.1f", t * 1e6 / hz / n; else print "-"}')
+    echo "  $1 c=$4: $line cpu_us_per_request=${CPU_US[$1,$4]}" >&2
+}
+# The c=8 cell again with wrk: the two clients disagree on the agent/nginx ratio, so both are
+# printed.
+measure_wrk() {  # name port path
+    local out
+    out=$(wrk -t2 -c8 -d"${DURATION}s" -H "Connection: close" --latency \
+        "http://127.0.0.1:$2$3" 2>&1) || true
+    WRK_RPS[$1]=$(echo "$out" | awk '/^Requests\/sec:/ {printf "%.0f", $2}')
+    WRK_P99[$1]=$(echo "$out" | awk '$1 == "99%" {v = $2; u = v; sub(/[a-z]+$/, "", v)
+        sub(/^[0-9.]+/, "", u); f = (u == "us") ? 0.001 : (u == "s") ? 1000 : 1; printf "%.2f", v * f}')
+    echo "  $1 wrk c=8: ${WRK_RPS[$1]} req/s, p99 ${WRK_P99[$1]} ms $(echo "$out" | grep -i 'errors' | tr -s ' ')" >&2
 }
 echo "Load: ${DURATION} s per cell after 0.5 s warm-up ..." >&2
 LOADAVG_BEFORE=$(cut -d' ' -f1-3 /proc/loadavg)
@@ -211,6 +248,8 @@ for c in 1 2 8; do
     measure nginx "$NGINX_PORT" /getdata "$c"
     measure node_exporter "$NODE_PORT" /metrics "$c"
 done
+measure_wrk agent "$AGENT_PORT" /getdata
+measure_wrk nginx "$NGINX_PORT" /getdata
 stop_pid "$NGINX_PID"
 stop_pid "$NODE_PID"
 stop_pid "$AGENT_PID"
@@ -235,6 +274,45 @@ echo "|---|---|---|---|---|---|---|---|---|"
 for c in 1 2 8; do
     echo "| $c | ${RPS[agent,$c]} | $(ms "${P50[agent,$c]}") / $(ms "${P99[agent,$c]}") | ${RPS[nginx,$c]} | $(ms "${P50[nginx,$c]}") / $(ms "${P99[nginx,$c]}") | ${RPS[node_exporter,$c]} | $(ms "${P50[node_exporter,$c]}") / $(ms "${P99[node_exporter,$c]}") | $(ratio "${RPS[agent,$c]}" "${RPS[nginx,$c]}") | $(ratio "${RPS[agent,$c]}" "${RPS[node_exporter,$c]}") |"
 done
+echo
+echo "### c=8 with both clients; CPU per served request"
+echo
+echo "| client | agent req/s | agent p99 ms | nginx req/s | nginx p99 ms | agent/nginx |"
+echo "|---|---|---|---|---|---|"
+echo "| bench/LoadClient.cpp | ${RPS[agent,8]} | $(ms "${P99[agent,8]}") | ${RPS[nginx,8]} | $(ms "${P99[nginx,8]}") | $(ratio "${RPS[agent,8]}" "${RPS[nginx,8]}") |"
+echo "| wrk -t2 -c8 -H \"Connection: close\" | ${WRK_RPS[agent]:-?} | ${WRK_P99[agent]:-?} | ${WRK_RPS[nginx]:-?} | ${WRK_P99[nginx]:-?} | $(ratio "${WRK_RPS[agent]:-0}" "${WRK_RPS[nginx]:-0}") |"
+echo
+echo "CPU per served request over the c=8 cell of the bench client (utime + stime from /proc/PID/stat): agent process ${CPU_US[agent,8]} µs, nginx's workers together ${CPU_US[nginx,8]} µs, node_exporter ${CPU_US[node_exporter,8]} µs."
+
+# The chart beside docs/performance.md. Log scales: node_exporter serves a page 30 times the size.
+{
+    echo "# c agent_rps nginx_rps node_rps agent_p99_ms nginx_p99_ms node_p99_ms"
+    for c in 1 2 8; do
+        echo "$c ${RPS[agent,$c]} ${RPS[nginx,$c]} ${RPS[node_exporter,$c]} $(ms "${P99[agent,$c]}") $(ms "${P99[nginx,$c]}") $(ms "${P99[node_exporter,$c]}")"
+    done
+} >"$WORK/chart.dat"
+gnuplot <<GNUPLOT
+set terminal pngcairo noenhanced size 1000,420 font ",10"
+set output "$CHART"
+set multiplot layout 1,2 title "New connection per request, ${DURATION} s per cell ($(date -u '+%Y-%m-%d'), load average before: $LOADAVG_BEFORE)"
+set logscale xy
+set xtics ("1" 1, "2" 2, "8" 8)
+set xrange [0.8:10]
+set xlabel "concurrent connections"
+set grid
+set key top left
+set title "requests per second"
+plot "$WORK/chart.dat" using 1:2 with linespoints lw 2 title "agent", \
+     "" using 1:3 with linespoints lw 2 title "nginx (same bytes)", \
+     "" using 1:4 with linespoints lw 2 title "node_exporter"
+set title "p99 latency (ms)"
+plot "$WORK/chart.dat" using 1:5 with linespoints lw 2 title "agent", \
+     "" using 1:6 with linespoints lw 2 title "nginx (same bytes)", \
+     "" using 1:7 with linespoints lw 2 title "node_exporter"
+unset multiplot
+GNUPLOT
+echo
+echo "Chart of req/s and p99 by concurrency: $CHART"
 
 # ---------------------------------------------------------------------------------------------
 echo "Google Benchmark ..." >&2

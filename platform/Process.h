@@ -16,4 +16,8 @@ void uninitializeCom();
 // on the same port fails instead of sharing it.
 void bindListeningSocket(Poco::Net::ServerSocket& socket, Poco::UInt16 port, int backlog);
 
+// Called first when the agent stops: a refresh waiting for a hung file system gives up at once,
+// and later ones do not wait, so the stop is never held up. Windows bounds its waits otherwise.
+void abandonPlatformWaits();
+
 }  // namespace quorvane

@@ -1,18 +1,20 @@
 #include "FileSystemFigures.h"
 
-#include <sys/statvfs.h>
+#include "BoundedStatvfs.h"
 
 namespace quorvane::linuxsource {
 
-std::optional<FileSystemFigures> statFileSystem(const std::string& machinePath) {
-    struct statvfs stats {};
-    if (::statvfs(machinePath.c_str(), &stats) != 0) {
-        return std::nullopt;
+std::vector<std::optional<FileSystemFigures>> statFileSystems(
+    const std::vector<std::string>& machinePaths) {
+    const std::vector<StatvfsAnswer> answers = systemStatvfs().query(machinePaths);
+    std::vector<std::optional<FileSystemFigures>> figures(answers.size());
+    for (std::size_t i = 0; i < answers.size(); ++i) {
+        if (const auto& stats = answers[i].stats) {
+            const std::uint64_t unit = stats->f_frsize != 0 ? stats->f_frsize : stats->f_bsize;
+            figures[i] = FileSystemFigures{static_cast<std::uint64_t>(stats->f_blocks) * unit,
+                                           static_cast<std::uint64_t>(stats->f_bavail) * unit};
+        }
     }
-    const std::uint64_t unit = stats.f_frsize != 0 ? stats.f_frsize : stats.f_bsize;
-    FileSystemFigures figures;
-    figures.size = static_cast<std::uint64_t>(stats.f_blocks) * unit;
-    figures.freeSpace = static_cast<std::uint64_t>(stats.f_bavail) * unit;
     return figures;
 }
 

@@ -1,11 +1,12 @@
-// The size and free space of a mounted file system: the one place the disk probe asks a mount
-// for figures, so the call can be bounded or replaced without touching the probe.
+// The size and free space of mounted file systems: the one place the disk probe asks mounts for
+// figures, so the call can be bounded or replaced without touching the probe.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace quorvane::linuxsource {
 
@@ -14,10 +15,13 @@ struct FileSystemFigures {
     std::uint64_t freeSpace = 0;  // f_bavail (what unprivileged users can still write), in bytes
 };
 
-// statvfs of `machinePath`; nothing when the call fails.
-std::optional<FileSystemFigures> statFileSystem(const std::string& machinePath);
+// statvfs of every path of one refresh, answered in order, bounded in time (BoundedStatvfs): a
+// mount that does not answer in time keeps the figures of its last answer; nothing for a path
+// whose call failed or that never answered.
+std::vector<std::optional<FileSystemFigures>> statFileSystems(
+    const std::vector<std::string>& machinePaths);
 
-using FileSystemFiguresReader =
-    std::function<std::optional<FileSystemFigures>(const std::string& machinePath)>;
+using FileSystemFiguresReader = std::function<std::vector<std::optional<FileSystemFigures>>(
+    const std::vector<std::string>& machinePaths)>;
 
 }  // namespace quorvane::linuxsource

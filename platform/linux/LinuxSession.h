@@ -23,7 +23,7 @@ struct SessionState {
     // The unit of /proc/stat (USER_HZ).
     std::uint64_t ticksPerSecond = linuxsource::systemTicksPerSecond();
     // Size and free space of each fixed disk.
-    linuxsource::FileSystemFiguresReader fileSystemFigures = linuxsource::statFileSystem;
+    linuxsource::FileSystemFiguresReader fileSystemFigures = linuxsource::statFileSystems;
 
     // Facts that do not change while the agent runs, read until they were found once.
     std::optional<std::string> kernelRelease;

@@ -45,6 +45,14 @@ bool isImageFileSystem(const std::string& type) {
     return type == "iso9660" || type == "udf" || type == "squashfs" || type == "erofs";
 }
 
+// File systems that span devices report an anonymous device number (major 0) although a block
+// device holds them; they are found through the device they name. Others with major 0 are not
+// on a block device of their own, whatever their source says: a FUSE mount may call itself
+// "/dev/loop6", and a tmpfs may be given any name.
+bool isFoundThroughSource(const std::string& type) {
+    return type == "btrfs" || type == "bcachefs";
+}
+
 std::string baseName(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -140,9 +148,9 @@ std::optional<std::vector<FixedDisk>> FixedDiskReader::read() const {
     }
     std::vector<FixedDisk> disks;
 
-    // The block device behind a mount. Its device number leads there directly; file systems that
-    // report an anonymous number (major 0, e.g. btrfs) are found by the device they name.
-    // Network and pseudo file systems have neither, which is what excludes them.
+    // The block device behind a mount. Its device number leads there directly; btrfs and the like
+    // are found by the device they name. Network, pseudo and FUSE file systems have neither, which
+    // is what excludes them (fuseblk reports its block device's own number).
     auto lookUp = [this, &files](const std::string& link) -> std::optional<BlockDevice> {
         const std::optional<std::string> target = cache_ ? files.readLink(link) : std::nullopt;
         if (target) {
@@ -171,7 +179,8 @@ std::optional<std::vector<FixedDisk>> FixedDiskReader::read() const {
             return lookUp("/sys/dev/block/" + std::to_string(entry.major) + ":" +
                           std::to_string(entry.minor));
         }
-        if (entry.source.rfind("/dev/", 0) == 0 && baseName(entry.source) != "" &&
+        if (isFoundThroughSource(entry.fileSystemType) && entry.source.rfind("/dev/", 0) == 0 &&
+            baseName(entry.source) != "" &&
             baseName(entry.source) != "." && baseName(entry.source) != "..") {
             return lookUp("/sys/class/block/" + baseName(entry.source));
         }

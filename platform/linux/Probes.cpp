@@ -125,20 +125,28 @@ int queryLogicalDisks(DiskTable& disks, Session& session) {
     if (!found) {
         return -1;
     }
+    // All mounts of this refresh are asked at once, so one hung file system costs one bounded
+    // wait; it keeps its last figures. A file system that cannot be asked shows size and free
+    // space 0.
     const SystemFiles files(state->root);
+    std::vector<std::string> paths;
+    for (const FixedDisk& fixed : *found) {
+        paths.push_back(files.locate(fixed.mountPoint));
+    }
+    const std::vector<std::optional<FileSystemFigures>> figures = state->fileSystemFigures(paths);
     std::size_t next = 0;
     return storeDisks(disks, [&](DiskInfo& disk) {
         if (next == found->size()) {
             return false;
         }
-        const FixedDisk& fixed = (*found)[next++];
+        const FixedDisk& fixed = (*found)[next];
         setTextFieldFromUtf8(disk.deviceId, fixed.mountPoint);
         disk.driveType = kFixedDisk;
-        // A file system that cannot be asked shows size and free space 0.
-        if (const auto figures = state->fileSystemFigures(files.locate(fixed.mountPoint))) {
-            disk.size = figures->size;
-            disk.freeSpace = figures->freeSpace;
+        if (next < figures.size() && figures[next]) {
+            disk.size = figures[next]->size;
+            disk.freeSpace = figures[next]->freeSpace;
         }
+        ++next;
         setText(disk.volumeName, fixed.label);
         setTextFieldFromUtf8(disk.fileSystem, fixed.fileSystemType);
         return true;

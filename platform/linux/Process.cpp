@@ -4,6 +4,8 @@
 
 #include <clocale>
 
+#include "BoundedStatvfs.h"
+
 namespace quorvane {
 
 void setProcessLocale() {
@@ -21,6 +23,10 @@ void uninitializeCom() {}
 void bindListeningSocket(Poco::Net::ServerSocket& socket, Poco::UInt16 port, int backlog) {
     socket.bind(Poco::Net::SocketAddress(Poco::Net::IPAddress(), port), true, false);
     socket.listen(backlog);
+}
+
+void abandonPlatformWaits() {
+    linuxsource::systemStatvfs().stop();
 }
 
 }  // namespace quorvane

@@ -33,4 +33,6 @@ void bindListeningSocket(Poco::Net::ServerSocket& socket, Poco::UInt16 port, int
     socket.listen(backlog);
 }
 
+void abandonPlatformWaits() {}
+
 }  // namespace quorvane

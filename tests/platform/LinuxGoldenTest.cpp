@@ -71,12 +71,14 @@ TEST_F(LinuxGoldenTest, FixtureMachineRefreshedTwiceGivesTheGoldenReport) {
         return std::optional<linuxsource::WallClockTime>({1765275072, 500000});
     };
     state->ticksPerSecond = 100;
-    state->fileSystemFigures = [&](const std::string& path) -> std::optional<FileSystemFigures> {
-        const auto found = figures.find(path.substr(prefix.size()));
-        if (found == figures.end()) {
-            return std::nullopt;
+    state->fileSystemFigures = [&](const std::vector<std::string>& paths) {
+        std::vector<std::optional<FileSystemFigures>> answers;
+        for (const std::string& path : paths) {
+            const auto found = figures.find(path.substr(prefix.size()));
+            answers.push_back(found != figures.end() ? std::optional(found->second)
+                                                     : std::nullopt);
         }
-        return found->second;
+        return answers;
     };
     Session session(std::move(state));
     ASSERT_TRUE(session.open());

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -78,6 +80,30 @@ TEST(MountInfoTest, FieldsAreUnescaped) {
     EXPECT_EQ(entries[0].fileSystemType, "ext3");
     EXPECT_EQ(entries[0].source, "/dev/root");
     EXPECT_EQ(decodeLabelLinkName("My\\x20Data\\x2fX\\xZZ"), "My Data/X\\xZZ");
+}
+
+// Only btrfs and the like are found through the device their source names: a FUSE mount calling
+// itself after a device, or a tmpfs given one's name, is no disk. fuseblk has its device's number.
+TEST(MountInfoTest, OnlyMultiDeviceFileSystemsAreFoundThroughTheirSource) {
+    char pattern[] = "/tmp/quorvane-mounts-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::filesystem::path tree(pattern);
+    std::filesystem::create_directories(tree / "proc/self");
+    std::filesystem::create_directory_symlink(kMachine + "/sys", tree / "sys");
+    std::ofstream(tree / "proc/self/mountinfo")
+        << "40 20 0:60 / /mnt/fuse rw - fuse /dev/sdc1 rw,user_id=0\n"
+           "41 20 0:61 / /mnt/sshfs rw - fuse.sshfs /dev/sdc1 rw,user_id=0\n"
+           "42 20 0:62 / /mnt/tmp rw - tmpfs /dev/sdc1 rw\n"
+           "43 20 8:2 / /mnt/ntfs rw - fuseblk /dev/sda2 rw,user_id=0\n"
+           "44 20 0:45 / /data rw - btrfs /dev/sdc1 rw\n";
+    const auto disks = FixedDiskReader(tree.string()).read();
+    std::filesystem::remove_all(tree);
+    ASSERT_TRUE(disks.has_value());
+    ASSERT_EQ(disks->size(), 2u);
+    EXPECT_EQ((*disks)[0].mountPoint, "/mnt/ntfs");
+    EXPECT_EQ((*disks)[0].fileSystemType, "fuseblk");
+    EXPECT_EQ((*disks)[1].mountPoint, "/data");
+    EXPECT_EQ((*disks)[1].fileSystemType, "btrfs");
 }
 
 // --- memory ------------------------------------------------------------------------------------
