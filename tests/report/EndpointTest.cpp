@@ -112,6 +112,29 @@ TEST_F(EndpointTest, MethodBodyAndKeepAliveDoNotChangeTheAnswer) {
     EXPECT_EQ(keepAlive.raw.find("HTTP/1.1", 1), std::string::npos) << "only one response";
 }
 
+// HEAD gets a length of the dependency's own and would keep the connection (and a connection
+// thread) for the keep-alive time; it must end like every other method. A pipelined second
+// request on the same connection is not answered.
+TEST_F(EndpointTest, HeadIsAnsweredOnceAndTheConnectionCloses) {
+    const std::string second = "GET /getdata HTTP/1.1\r\nHost: x\r\n\r\n";
+    const auto report =
+        test::exchange(port, "HEAD /getdata HTTP/1.1\r\nHost: x\r\n\r\n" + second, 3);
+    EXPECT_EQ(report.statusLine, "HTTP/1.1 200 OK");
+    EXPECT_EQ(header(report, "Content-Type"), "text/xml");
+    EXPECT_EQ(header(report, "Pragma"), "no-cache");
+    EXPECT_EQ(header(report, "Connection"), "Close");
+    EXPECT_EQ(report.body, "");
+    EXPECT_TRUE(report.closedByServer);
+
+    const auto notFound = test::exchange(
+        port, "HEAD getdata HTTP/1.1\r\nHost: x\r\nConnection: keep-alive\r\n\r\n" + second, 3);
+    EXPECT_EQ(notFound.statusLine, "HTTP/1.1 404 Not Found");
+    EXPECT_EQ(header(notFound, "Content-Type"), "text/html");
+    EXPECT_EQ(header(notFound, "Connection"), "Close");
+    EXPECT_EQ(notFound.body, "");
+    EXPECT_TRUE(notFound.closedByServer);
+}
+
 TEST_F(EndpointTest, ReportShowsTheSnapshotItIsGiven) {
     setTextField(snapshot.computerSystem.name, u"LOOPBACK-HOST");
     const auto response = test::get(port, "/getdata");
