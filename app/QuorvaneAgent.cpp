@@ -72,7 +72,7 @@ int QuorvaneAgent::main(const std::vector<std::string>&) {
     Poco::Net::HTTPServer server(new MiniRequestHandlerFactory(&snapshot), socket, params);
     server.start();
 
-    waitForTerminationRequest();
+    waitForTermination([this] { waitForTerminationRequest(); });
 
     stopServerAndWaitForHandlers(server);
     timer.stop();
