@@ -25,9 +25,9 @@ constexpr std::chrono::milliseconds kSweepInterval(50);
 // thread takes it, it has this long more; a head that is already there is read at once.
 constexpr std::chrono::milliseconds kTakenGrace(250);
 
-// Who holds the socket besides us: only the server's queue (2 references: ours and the queued
-// notification's), a connection thread (also the connection and its session: 3 or more), or
-// nobody any more (1).
+// References to the socket, ours included: 2 while it waits in the server's queue (ours and the
+// queued notification's), 3 or more while a connection thread has it (its connection and session
+// too), 1 once the server is done with it.
 int holders(const Poco::Net::StreamSocket& socket) {
     return socket.impl()->referenceCount();
 }
