@@ -28,7 +28,7 @@ constexpr std::chrono::milliseconds kTakenGrace(250);
 // References to the socket, ours included: 2 while it waits in the server's queue (ours and the
 // queued notification's), 3 or more while a connection thread has it (its connection and session
 // too), 1 once the server is done with it.
-int holders(const Poco::Net::StreamSocket& socket) {
+int socketReferenceCount(const Poco::Net::StreamSocket& socket) {
     return socket.impl()->referenceCount();
 }
 
@@ -157,7 +157,7 @@ void RequestHeadDeadline::watch() {
         std::vector<Poco::Net::StreamSocket> expired;
         std::vector<Poco::Net::StreamSocket> released;
         for (auto it = connections_.begin(); it != connections_.end();) {
-            const int count = holders(it->socket);
+            const int count = socketReferenceCount(it->socket);
             if (count == 1) {
                 released.push_back(it->socket);
                 it = connections_.erase(it);
