@@ -260,7 +260,9 @@ TEST_F(HeadDeadlineTest, SlowHeadsAreClosedWithoutAResponseAndOthersAreServed) {
     // A head sent in pieces within the deadline is served, and once the head is in, a report
     // that takes longer than the deadline (a refresh holds the lock) is not cut.
     Poco::Net::StreamSocket pieces(Poco::Net::SocketAddress("127.0.0.1", port));
-    pieces.sendBytes("GET /getdata HT", 15);
+    const std::string first = "GET /getdata HT";
+    const std::string rest = "TP/1.1\r\nHost: x\r\n\r\n";
+    pieces.sendBytes(first.data(), static_cast<int>(first.size()));
     Poco::Thread::sleep(150);
     Poco::Event inRefresh;
     fake::probes().duringRefresh = [&inRefresh] {
@@ -269,7 +271,7 @@ TEST_F(HeadDeadlineTest, SlowHeadsAreClosedWithoutAResponseAndOthersAreServed) {
     };
     std::thread refresher([this] { refreshSnapshot(snapshot); });
     inRefresh.wait();
-    pieces.sendBytes("TP/1.1\r\nHost: x\r\n\r\n", 23);
+    pieces.sendBytes(rest.data(), static_cast<int>(rest.size()));
     const std::string answer = received(pieces);
     refresher.join();
     fake::probes().duringRefresh = nullptr;
