@@ -8,10 +8,13 @@
 #include <Poco/ThreadPool.h>
 #include <Poco/Timer.h>
 
+#include <chrono>
+
 #include "UpdateTimerCallback.h"
 #include "platform/Process.h"
 #include "platform/Session.h"
 #include "report/RequestHandlers.h"
+#include "report/RequestHeadDeadline.h"
 #include "snapshot/SystemSnapshot.h"
 
 namespace quorvane {
@@ -23,6 +26,9 @@ constexpr int kBacklog = 64;
 constexpr long kRefreshPeriodMs = 5000;
 constexpr int kMaxQueued = 10;
 constexpr int kMaxThreads = 2;
+// A station sends its whole request at once; a client that has not sent its request head this
+// long after the accept is holding a connection thread, not asking for a report.
+constexpr std::chrono::milliseconds kRequestHeadDeadline(5000);
 
 // HTTPServer::stop does not wait for requests in progress, yet the snapshot is destroyed at
 // the end of main. Abort the open connections (their sockets are shut down, so a stalled
@@ -69,14 +75,20 @@ int QuorvaneAgent::main(const std::vector<std::string>&) {
     Poco::Net::ServerSocket socket;
     bindListeningSocket(socket, kPort, kBacklog);
 
-    Poco::Net::HTTPServer server(new MiniRequestHandlerFactory(&snapshot), socket, params);
+    // Declared before the server, which refers to it through its filter and factory.
+    RequestHeadDeadline headDeadline(kRequestHeadDeadline, abortConnection);
+    Poco::Net::HTTPServer server(headDeadline.guard(new MiniRequestHandlerFactory(&snapshot)),
+                                 socket, params);
+    server.setConnectionFilter(headDeadline.connectionFilter());
+    headDeadline.start();
     server.start();
 
-    waitForTerminationRequest();
+    waitForTermination([this] { waitForTerminationRequest(); });
 
     // Before anything waits for the refresh: handlers wait for its lock, the timer for its end.
     abandonPlatformWaits();
     stopServerAndWaitForHandlers(server);
+    headDeadline.stop();
     timer.stop();
     session.close();
     uninitializeCom();

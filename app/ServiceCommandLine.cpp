@@ -1,33 +1,70 @@
 #include "ServiceCommandLine.h"
 
-#include <cwctype>
+#include <array>
+#include <cstddef>
 
 namespace quorvane {
 
 namespace {
 
-// True when `argument` names an option that is a prefix of `optionName` (at least
-// `minimumLength` characters long, so that it cannot be mistaken for another option).
-bool namesOption(const std::wstring& argument, const std::wstring& optionName,
-                 std::size_t minimumLength) {
-    if (argument.empty() || (argument[0] != L'/' && argument[0] != L'-')) {
-        return false;
-    }
-    std::size_t start = 1;
-    if (argument.size() > 1 && argument[0] == L'-' && argument[1] == L'-') {
-        start = 2;
-    }
-    const std::size_t end = argument.find_first_of(L"=:", start);
-    const std::wstring name = argument.substr(start, end == std::wstring::npos ? end : end - start);
-    if (name.size() < minimumLength || name.size() > optionName.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        if (std::towlower(name[i]) != std::towlower(optionName[i])) {
+// The options the dependency's server application defines on Windows, and whether each takes an
+// argument.
+struct ServiceOption {
+    const wchar_t* name;
+    bool takesArgument;
+};
+
+constexpr std::array<ServiceOption, 5> kServiceOptions = {{
+    {L"registerService", false},
+    {L"unregisterService", false},
+    {L"displayName", true},
+    {L"description", true},
+    {L"startup", true},
+}};
+
+wchar_t asciiLower(wchar_t c) {
+    return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+}
+
+// `name` is a prefix of `optionName`, letters compared without regard to ASCII case.
+bool isPrefixOf(const std::wstring& name, const wchar_t* optionName) {
+    std::size_t i = 0;
+    for (; i < name.size(); ++i) {
+        if (optionName[i] == L'\0' || asciiLower(name[i]) != asciiLower(optionName[i])) {
             return false;
         }
     }
     return true;
+}
+
+// The option an argument names, as the dependency resolves it: on Windows only "/" introduces
+// an option; the name ends at the first "=" or ":"; an exact name wins, else the one option it
+// is a prefix of. Null for no option, an unknown or an ambiguous one (the dependency rejects
+// those itself).
+const ServiceOption* optionNamedBy(const std::wstring& argument, bool& hasValue) {
+    if (argument.empty() || argument[0] != L'/') {
+        return nullptr;
+    }
+    const std::size_t end = argument.find_first_of(L"=:", 1);
+    hasValue = end != std::wstring::npos;
+    const std::wstring name = argument.substr(1, hasValue ? end - 1 : std::wstring::npos);
+    if (name.empty()) {
+        return nullptr;
+    }
+    const ServiceOption* found = nullptr;
+    for (const ServiceOption& option : kServiceOptions) {
+        if (!isPrefixOf(name, option.name)) {
+            continue;
+        }
+        if (name.size() == std::wstring(option.name).size()) {
+            return &option;
+        }
+        if (found != nullptr) {
+            return nullptr;
+        }
+        found = &option;
+    }
+    return found;
 }
 
 }  // namespace
@@ -35,12 +72,26 @@ bool namesOption(const std::wstring& argument, const std::wstring& optionName,
 std::vector<std::wstring> withAutomaticStartup(const std::vector<std::wstring>& arguments) {
     bool registering = false;
     bool startupGiven = false;
+    // An option that needs an argument and has none takes the next argument as its value.
+    bool valuePending = false;
     for (std::size_t i = 1; i < arguments.size(); ++i) {
-        registering = registering || namesOption(arguments[i], L"registerService", 1);
-        startupGiven = startupGiven || namesOption(arguments[i], L"startup", 2);
+        if (valuePending) {
+            valuePending = false;
+            continue;
+        }
+        bool hasValue = false;
+        const ServiceOption* option = optionNamedBy(arguments[i], hasValue);
+        if (option == nullptr) {
+            continue;
+        }
+        registering = registering || option == &kServiceOptions[0];
+        startupGiven = startupGiven || option == &kServiceOptions[4];
+        valuePending = option->takesArgument && !hasValue;
     }
     std::vector<std::wstring> result = arguments;
-    if (registering && !startupGiven) {
+    // With a value still pending, an appended option would become that value; the dependency
+    // reports the missing argument instead.
+    if (registering && !startupGiven && !valuePending) {
         result.push_back(L"/startup=auto");
     }
     return result;

@@ -1,4 +1,5 @@
 #include "QuorvaneAgent.h"
+#include "platform/Process.h"
 
 #if defined(_WIN32)
 #include <vector>
@@ -6,6 +7,7 @@
 #include "ServiceCommandLine.h"
 
 int wmain(int argc, wchar_t** argv) {
+    quorvane::blockTerminationSignals();
     std::vector<std::wstring> arguments(argv, argv + argc);
     arguments = quorvane::withAutomaticStartup(arguments);
     std::vector<wchar_t*> pointers;
@@ -18,6 +20,8 @@ int wmain(int argc, wchar_t** argv) {
 }
 #else
 int main(int argc, char** argv) {
+    // Before any thread exists, so that every thread inherits the blocked termination signals.
+    quorvane::blockTerminationSignals();
     quorvane::QuorvaneAgent agent;
     return agent.run(argc, argv);
 }

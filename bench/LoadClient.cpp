@@ -6,8 +6,11 @@
 //       prints: requests ok drops errors seconds rps p50_us p99_us max_us bytes_per_response
 //   quorvane-load startup --agent PATH [--port 5782] [--runs N]
 //       spawns the agent N times and prints the time from spawn to the first complete report
-//   quorvane-load slow --port P [--idle 2] [--limit SECONDS]
-//       opens `idle` connections that send nothing, then times one ordinary request
+//   quorvane-load slow --port P [--idle 2] [--trickle 0] [--interval 5] [--retry 0|1]
+//                      [--limit SECONDS]
+//       opens `idle` connections that send nothing and `trickle` ones that send a request head
+//       one byte every `interval` seconds, then times one ordinary request (with `retry`, again
+//       after every drop, until the limit)
 //
 // Only 127.0.0.1 is ever contacted; every wait is bounded.
 #include <arpa/inet.h>
@@ -51,6 +54,9 @@ struct Options {
     std::string agent;
     int runs = 5;
     int idle = 2;
+    int trickle = 0;
+    double interval = 5;
+    bool retry = false;
     double limit = 70;
     double timeout = 10;  // per request, seconds
 };
@@ -277,54 +283,93 @@ int runStartup(const Options& options) {
     return 0;
 }
 
+// What a slow connection got from the server by the end of the run.
+std::string connectionEnd(int fd) {
+    timeval shortWait{1, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &shortWait, sizeof shortWait);
+    char buffer[512];
+    const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+    if (n > 0) {
+        const std::string answer(buffer, static_cast<std::size_t>(n));
+        return "response " + answer.substr(0, answer.find("\r\n"));
+    }
+    if (n == 0) {
+        return "closed without a response";
+    }
+    return errno == ECONNRESET ? "reset without a response" : "still open";
+}
+
+// Slow clients hold connections open: `idle` ones send nothing, `trickle` ones send a request
+// head one byte every `interval` seconds and never finish it. Then one ordinary client is timed;
+// with `retry` it connects again whenever the server drops it (full queue), as a station's next
+// poll would, until `limit`.
 int runSlow(const Options& options) {
     std::vector<int> idle;
-    for (int i = 0; i < options.idle; ++i) {
+    for (int i = 0; i < options.idle + options.trickle; ++i) {
         const int fd = openConnection(options.port, options.limit + 5);
         if (fd < 0) {
-            std::fprintf(stderr, "cannot open idle connection %d\n", i);
+            std::fprintf(stderr, "cannot open slow connection %d\n", i);
             return 2;
         }
         idle.push_back(fd);
     }
-    // Give the server time to hand both idle connections to its two connection threads.
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> tricklers;
+    for (int i = 0; i < options.trickle; ++i) {
+        const int fd = idle[static_cast<std::size_t>(options.idle + i)];
+        tricklers.emplace_back([fd, &stop, &options] {
+            const std::string head = "GET /getdata HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Pad: ";
+            for (std::size_t sent = 0; !stop; ++sent) {
+                const char byte = sent < head.size() ? head[sent] : 'a';
+                if (send(fd, &byte, 1, MSG_NOSIGNAL) != 1) {
+                    return;  // the server gave up on it
+                }
+                const auto next = Clock::now() + std::chrono::duration<double>(options.interval);
+                while (!stop && Clock::now() < next) {
+                    usleep(20000);
+                }
+            }
+        });
+    }
+    // Give the server time to hand the first slow connections to its two connection threads.
     usleep(300000);
     Options third = options;
-    third.timeout = options.limit;
-    std::string received;
     const auto begin = Clock::now();
-    const Outcome outcome = request(third, getMessage(options), received);
+    const auto deadline = begin + std::chrono::duration<double>(options.limit);
+    Outcome outcome = Outcome::error;
+    int attempts = 0;
+    std::string received;
+    do {
+        third.timeout =
+            std::max(0.5, std::chrono::duration<double>(deadline - Clock::now()).count());
+        ++attempts;
+        outcome = request(third, getMessage(options), received);
+        if (outcome == Outcome::drop && options.retry) {
+            usleep(100000);
+        }
+    } while (outcome == Outcome::drop && options.retry && Clock::now() < deadline);
     const double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
-    // What did the silent connections get when the server gave up on them? The second one may
-    // still be open: the server frees one thread, which then serves the third client.
+    // The second slow connection may still be open when the third client is served.
     std::string idleAnswer;
     for (const int fd : idle) {
-        timeval shortWait{1, 0};
-        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &shortWait, sizeof shortWait);
-        char buffer[512];
-        const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-        std::string answer;
-        if (n > 0) {
-            answer.assign(buffer, static_cast<std::size_t>(n));
-            answer = "response " + answer.substr(0, answer.find("\r\n"));
-        } else if (n == 0) {
-            answer = "closed without a response";
-        } else {
-            answer = "still open";
-        }
-        idleAnswer += (idleAnswer.empty() ? "" : "; ") + answer;
+        idleAnswer += (idleAnswer.empty() ? "" : "; ") + connectionEnd(fd);
+    }
+    stop = true;
+    for (auto& trickler : tricklers) {
+        trickler.join();
     }
     for (const int fd : idle) {
         close(fd);
     }
     std::printf(
-        "idle_connections=%d third_client_wait_s=%.2f third_client_outcome=%s "
-        "idle_connection_end=\"%s\"\n",
-        options.idle, seconds,
+        "idle_connections=%d trickling_connections=%d third_client_wait_s=%.2f "
+        "third_client_outcome=%s third_client_attempts=%d idle_connection_end=\"%s\"\n",
+        options.idle, options.trickle, seconds,
         outcome == Outcome::ok     ? "served"
         : outcome == Outcome::drop ? "dropped"
+        : seconds >= options.limit ? "not served within the limit"
                                    : "error",
-        idleAnswer.c_str());
+        attempts, idleAnswer.c_str());
     return outcome == Outcome::ok ? 0 : 3;
 }
 
@@ -332,7 +377,7 @@ int runSlow(const Options& options) {
     std::fprintf(stderr,
                  "usage: quorvane-load load|startup|slow [--port P] [--path T] [--concurrency N] "
                  "[--requests M | --duration S] [--warmup S] [--agent PATH] [--runs N] "
-                 "[--idle N] [--limit S]\n");
+                 "[--idle N] [--trickle N] [--interval S] [--retry 0|1] [--limit S]\n");
     std::exit(2);
 }
 
@@ -369,6 +414,12 @@ int main(int argc, char** argv) {
             options.runs = std::max(1, std::atoi(value));
         } else if (name == "--idle") {
             options.idle = std::max(0, std::atoi(value));
+        } else if (name == "--trickle") {
+            options.trickle = std::max(0, std::atoi(value));
+        } else if (name == "--interval") {
+            options.interval = std::max(0.01, std::atof(value));
+        } else if (name == "--retry") {
+            options.retry = std::atoi(value) != 0;
         } else if (name == "--limit") {
             options.limit = std::atof(value);
         } else {

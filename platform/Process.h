@@ -2,6 +2,9 @@
 #pragma once
 
 #include <Poco/Net/ServerSocket.h>
+#include <Poco/Net/StreamSocket.h>
+
+#include <functional>
 
 namespace quorvane {
 
@@ -11,6 +14,22 @@ void setProcessLocale();
 // Enters the process's multithreaded COM apartment; false on failure. A no-op elsewhere.
 bool initializeCom();
 void uninitializeCom();
+
+// Called at process entry, before any thread exists, so that every thread the agent starts
+// inherits it: blocks the termination signals (Linux: SIGINT, SIGTERM, SIGQUIT and SIGHUP, the
+// counterpart of closing the console), which then only ever reach waitForTermination. A
+// repeated signal during shutdown stays pending instead of killing the process. A no-op on
+// Windows, where console and service events end the wait.
+void blockTerminationSignals();
+
+// Returns once termination is requested: on Linux when one of those signals arrives; on Windows
+// through `applicationWait`, the application's own wait for its termination event.
+void waitForTermination(const std::function<void()>& applicationWait);
+
+// Ends a connection from another thread than the one reading it, as the dependency's server
+// aborts its own connections on this system: shut down on Linux (the reader sees the end of the
+// stream), closed on Windows (where a shutdown does not wake every waiting call).
+void abortConnection(Poco::Net::StreamSocket& socket);
 
 // Binds `socket` to `port` on every IPv4 interface and starts listening, so that a second agent
 // on the same port fails instead of sharing it.

@@ -78,16 +78,13 @@ struct ModernRelease {
     std::array<Edition, 4> editions;
 };
 
-constexpr ModernRelease kWindows8{u"Windows 8",
-                                  {{{4, u"Windows 8 Enterprise"},
-                                    {48, u"Windows 8 Pro"},
-                                    {101, u"Windows 8 Home"},
-                                    {121, u"Windows 8 Education"}}}};
-constexpr ModernRelease kWindows81{u"Windows 8.1",
-                                   {{{4, u"Windows 8.1 Enterprise"},
-                                     {48, u"Windows 8.1 Pro"},
-                                     {101, u"Windows 8.1 Home"},
-                                     {121, u"Windows 8.1 Education"}}}};
+// Product type 101 (core) is the plain edition there: Windows calls it "Windows 8", not "Home".
+constexpr ModernRelease kWindows8{
+    u"Windows 8",
+    {{{4, u"Windows 8 Enterprise"}, {48, u"Windows 8 Pro"}, {121, u"Windows 8 Education"}}}};
+constexpr ModernRelease kWindows81{
+    u"Windows 8.1",
+    {{{4, u"Windows 8.1 Enterprise"}, {48, u"Windows 8.1 Pro"}, {121, u"Windows 8.1 Education"}}}};
 constexpr ModernRelease kWindows10{u"Windows 10",
                                    {{{4, u"Windows 10 Enterprise"},
                                      {48, u"Windows 10 Pro"},
@@ -116,6 +113,46 @@ constexpr ModernRelease kServer2022{
 constexpr ModernRelease kServer2025{
     u"Windows Server 2025",
     {{{7, u"Windows Server 2025 Standard"}, {8, u"Windows Server 2025 Datacenter"}}}};
+
+// The Semi-Annual Channel server releases, which Windows names by version, not by year. They
+// shipped as Server Core only; their full name is the same.
+struct ChannelRelease {
+    std::uint32_t build;
+    ModernRelease release;
+};
+
+constexpr std::array<ChannelRelease, 7> kServerChannelReleases = {{
+    {16299, {u"Windows Server, version 1709", {}}},
+    {17134, {u"Windows Server, version 1803", {}}},
+    {18362, {u"Windows Server, version 1903", {}}},
+    {18363, {u"Windows Server, version 1909", {}}},
+    {19041, {u"Windows Server, version 2004", {}}},
+    {19042, {u"Windows Server, version 20H2", {}}},
+    {25398, {u"Windows Server, version 23H2", {}}},
+}};
+
+// Product types of the table that name a product of their own rather than an edition of the
+// release (Hyper-V Server, Storage Server, Home Server, Small Business Server and the like): the
+// table's names stay right on the later releases.
+bool namesOwnProduct(std::uint32_t code) {
+    switch (code) {
+        case 9:   // Small Business Server Standard
+        case 18:  // HPC Server
+        case 19:  // Home Server
+        case 20:  // Storage Server Express
+        case 21:  // Storage Server Standard
+        case 22:  // Storage Server Workgroup
+        case 23:  // Storage Server Enterprise
+        case 25:  // Small Business Server Premium
+        case 30:  // Essential Business Server Management Server
+        case 31:  // Essential Business Server Security Server
+        case 32:  // Essential Business Server Messaging Server
+        case 42:  // Hyper-V Server
+            return true;
+        default:
+            return false;
+    }
+}
 
 bool isWorkstation(const VersionInfoRecord& info) {
     return info.wProductType == kNtWorkstation;
@@ -148,6 +185,11 @@ const ModernRelease* modernRelease(const VersionInfoRecord& info) {
         if (workstation) {
             return build >= 22000 ? &kWindows11 : &kWindows10;
         }
+        for (const ChannelRelease& channel : kServerChannelReleases) {
+            if (channel.build == build) {
+                return &channel.release;
+            }
+        }
         if (build >= 26100) {
             return &kServer2025;
         }
@@ -161,10 +203,14 @@ const ModernRelease* modernRelease(const VersionInfoRecord& info) {
 
 const char16_t* modernName(const ModernRelease& release, const VersionInfoRecord& info,
                            const ProductTypeLookup& queryProductType, NameForm form) {
+    const std::uint32_t code = productType(info, queryProductType);
+    if (namesOwnProduct(code)) {
+        const ProductTypeNames& names = kProductTypes[code];
+        return form == NameForm::Short ? names.shortName : names.fullName;
+    }
     if (form == NameForm::Short) {
         return release.name;
     }
-    const std::uint32_t code = productType(info, queryProductType);
     for (const Edition& edition : release.editions) {
         if (edition.fullName != nullptr && edition.productType == code) {
             return edition.fullName;

@@ -12,6 +12,17 @@
 
 namespace quorvane {
 
+namespace {
+
+// Without a length the dependency closes the connection itself, except for HEAD, where it
+// computes a length of its own and keeps the connection (holding a connection thread for the
+// keep-alive time). Every method is answered alike: one response, then the connection closes.
+void closeAfterResponse(Poco::Net::HTTPServerResponse& response) {
+    response.setKeepAlive(false);
+}
+
+}  // namespace
+
 MiniRequestHandlerFactory::MiniRequestHandlerFactory(SystemSnapshot* snapshot)
     : snapshot(snapshot) {}
 
@@ -37,9 +48,11 @@ void DataRequestHandler::handleRequest(Poco::Net::HTTPServerRequest&,
         document = renderStatusReport(*snapshot);
     } catch (...) {
         response.setStatusAndReason(Poco::Net::HTTPResponse::HTTP_INTERNAL_SERVER_ERROR);
+        closeAfterResponse(response);
         response.send();
         return;
     }
+    closeAfterResponse(response);
     response.add("Pragma", "no-cache");
     response.setContentType("text/xml");
     std::ostream& body = response.send();
@@ -50,6 +63,7 @@ void NotFileHandler::handleRequest(Poco::Net::HTTPServerRequest&,
                                    Poco::Net::HTTPServerResponse& response) {
     response.setStatusAndReason(Poco::Net::HTTPResponse::HTTP_NOT_FOUND);
     response.setContentType("text/html");
+    closeAfterResponse(response);
     std::ostream& body = response.send();
     body << "<html><head>"
          << "<title>Quorvane Agent</title>"

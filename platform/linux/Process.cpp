@@ -1,6 +1,8 @@
 #include "platform/Process.h"
 
 #include <Poco/Net/SocketAddress.h>
+#include <pthread.h>
+#include <signal.h>
 
 #include <clocale>
 
@@ -17,6 +19,38 @@ bool initializeCom() {
     return true;
 }
 void uninitializeCom() {}
+
+namespace {
+
+sigset_t terminationSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (const int signalNumber : {SIGINT, SIGTERM, SIGQUIT, SIGHUP}) {
+        sigaddset(&signals, signalNumber);
+    }
+    return signals;
+}
+
+}  // namespace
+
+void blockTerminationSignals() {
+    const sigset_t signals = terminationSignals();
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+}
+
+// Every thread blocks the signals (inherited from the entry), so they stay pending until taken
+// here; later ones stay pending, unnoticed, until the process ends.
+void waitForTermination(const std::function<void()>&) {
+    const sigset_t signals = terminationSignals();
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    int signalNumber = 0;
+    while (sigwait(&signals, &signalNumber) != 0) {
+    }
+}
+
+void abortConnection(Poco::Net::StreamSocket& socket) {
+    socket.shutdown();
+}
 
 // Address reuse as usual for a server, but no port sharing: ServerSocket(port, backlog) also sets
 // SO_REUSEPORT, with which a second agent would bind the same port and take half the connections.

@@ -25,6 +25,18 @@ void uninitializeCom() {
     CoUninitialize();
 }
 
+// The dependency's console control and service handlers end its wait; there are no signals to
+// block.
+void blockTerminationSignals() {}
+
+void waitForTermination(const std::function<void()>& applicationWait) {
+    applicationWait();
+}
+
+void abortConnection(Poco::Net::StreamSocket& socket) {
+    socket.close();
+}
+
 // No SO_REUSEADDR here: on Windows it lets a second socket bind a port that is being listened on,
 // so a second agent would silently share the port instead of failing. Windows needs no reuse to
 // bind again right after a restart.

@@ -13,8 +13,9 @@
 namespace quorvane::test {
 namespace {
 
+// SIGHUP is what a closed terminal sends: the counterpart of closing the console.
 TEST(LifecycleTest, TerminationSignalsEndTheAgentWithExitCodeZero) {
-    for (const int signalNumber : {SIGTERM, SIGINT}) {
+    for (const int signalNumber : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) {
         AgentProcess agent;
         ASSERT_TRUE(agent.waitUntilServing()) << agent.output();
         agent.signal(signalNumber);
@@ -50,8 +51,11 @@ TEST(LifecycleTest, AnUndefinedOptionIsRefusedByTheCommandLineParser) {
     EXPECT_NE(agent.output().find("no-such-option"), std::string::npos) << agent.output();
 }
 
-TEST(LifecycleTest, StoppingWhileClientsKeepRequestingIsOrderly) {
-    for (int round = 0; round < 3; ++round) {
+// A second signal (Ctrl+C pressed twice, SIGTERM then SIGINT) arrives while the agent is
+// already stopping, with connection, timer and accepting threads still running: it must not
+// reach any of them and kill the process.
+TEST(LifecycleTest, StoppingWhileClientsKeepRequestingIsOrderlyEvenWithASecondSignal) {
+    for (int round = 0; round < 8; ++round) {
         AgentProcess agent;
         ASSERT_TRUE(agent.waitUntilServing()) << agent.output();
         std::atomic<bool> stop{false};
@@ -75,12 +79,13 @@ TEST(LifecycleTest, StoppingWhileClientsKeepRequestingIsOrderly) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         agent.signal(SIGTERM);
-        const int code = agent.waitForExit();
+        agent.signal(SIGINT);
+        const int code = agent.waitForExit(25.0);
         stop = true;
         for (auto& client : clients) {
             client.join();
         }
-        EXPECT_EQ(code, 0) << agent.output();
+        EXPECT_EQ(code, 0) << "round " << round << "\n" << agent.output();
     }
 }
 

@@ -7,24 +7,52 @@ namespace {
 
 using Arguments = std::vector<std::wstring>;
 
+Arguments withAuto(Arguments arguments) {
+    arguments.push_back(L"/startup=auto");
+    return arguments;
+}
+
 TEST(ServiceCommandLineTest, RegistrationWithoutStartupGetsAutomaticStart) {
-    EXPECT_EQ(withAutomaticStartup({L"agent.exe", L"/registerService"}),
-              (Arguments{L"agent.exe", L"/registerService", L"/startup=auto"}));
-    EXPECT_EQ(withAutomaticStartup({L"agent.exe", L"/REG", L"/displayName=Quorvane Agent"}),
-              (Arguments{L"agent.exe", L"/REG", L"/displayName=Quorvane Agent", L"/startup=auto"}));
-    EXPECT_EQ(withAutomaticStartup({L"agent.exe", L"--registerservice"}),
-              (Arguments{L"agent.exe", L"--registerservice", L"/startup=auto"}));
+    for (const Arguments& registration : {
+             Arguments{L"agent.exe", L"/registerService"},
+             Arguments{L"agent.exe", L"/r"},
+             Arguments{L"agent.exe", L"/REG", L"/displayName=Quorvane Agent"},
+             Arguments{L"agent.exe", L"/registerService", L"/di", L"Quorvane Agent"},
+             Arguments{L"agent.exe", L"/registerService", L"/de:monitoring agent"},
+             // The value of a display name given as the next argument is no option.
+             Arguments{L"agent.exe", L"/registerService", L"/displayName", L"/startup=manual"},
+         }) {
+        EXPECT_EQ(withAutomaticStartup(registration), withAuto(registration));
+    }
+}
+
+// The dependency takes every unambiguous prefix of "startup" (no other option begins with "s"),
+// with its value after "=", ":" or as the next argument.
+TEST(ServiceCommandLineTest, AStartupOptionInAnySpellingTheDependencyAcceptsIsKept) {
+    for (const wchar_t* startup :
+         {L"/s=manual", L"/S:manual", L"/st=manual", L"/startup:manual", L"/STARTUP=auto"}) {
+        const Arguments given{L"agent.exe", L"/registerService", startup};
+        EXPECT_EQ(withAutomaticStartup(given), given);
+    }
+    const Arguments separateValue{L"agent.exe", L"/s", L"manual", L"/registerService"};
+    EXPECT_EQ(withAutomaticStartup(separateValue), separateValue);
 }
 
 TEST(ServiceCommandLineTest, EverythingElseIsLeftAsGiven) {
-    const Arguments manual{L"agent.exe", L"/registerService", L"/startup:manual"};
-    EXPECT_EQ(withAutomaticStartup(manual), manual);
-    const Arguments abbreviated{L"agent.exe", L"/registerService", L"/st=manual"};
-    EXPECT_EQ(withAutomaticStartup(abbreviated), abbreviated);
-    for (const Arguments& other :
-         {Arguments{L"agent.exe"}, Arguments{L"agent.exe", L"/unregisterService"},
-          Arguments{L"agent.exe", L"registerService"}, Arguments{L"/registerService"},
-          Arguments{L"agent.exe", L"/registerServiceNow"}}) {
+    for (const Arguments& other : {
+             Arguments{L"agent.exe"},
+             Arguments{L"agent.exe", L"/unregisterService"},
+             Arguments{L"agent.exe", L"/u"},
+             // Not options on Windows: without "/" the dependency leaves them as arguments.
+             Arguments{L"agent.exe", L"registerService"},
+             Arguments{L"agent.exe", L"-registerService"},
+             Arguments{L"agent.exe", L"--registerService"},
+             Arguments{L"/registerService"},
+             // Longer than any option: unknown, refused by the dependency.
+             Arguments{L"agent.exe", L"/registerServiceNow"},
+             // A value still missing: appending would make "/startup=auto" the display name.
+             Arguments{L"agent.exe", L"/registerService", L"/displayName"},
+         }) {
         EXPECT_EQ(withAutomaticStartup(other), other);
     }
 }

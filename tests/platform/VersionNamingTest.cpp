@@ -222,7 +222,7 @@ TEST(VersionNamingTest, ProductTypeTableCoversCodes0To42) {
     }
 }
 
-// NT 6.2, 6.3 and 10.0 are named by version and build; only the full name asks for the edition.
+// NT 6.2, 6.3 and 10.0 are named by version and build.
 TEST(VersionNamingTest, ModernReleasesByVersionAndBuild) {
     struct Case {
         VersionInfoRecord info;
@@ -249,9 +249,78 @@ TEST(VersionNamingTest, ModernReleasesByVersionAndBuild) {
                      std::to_string(c.info.dwBuildNumber));
         Lookup lookup(0);
         EXPECT_EQ(shortName(c.info, lookup), c.name);
-        EXPECT_TRUE(lookup.calls.empty());
         EXPECT_EQ(fullName(c.info, lookup), c.name);
-        EXPECT_EQ(lookup.calls.size(), 1u);
+        EXPECT_EQ(lookup.calls.size(), 2u);
+    }
+}
+
+// The Semi-Annual Channel server builds are named as Windows names them, by version; the
+// long-term releases around them keep their years.
+TEST(VersionNamingTest, SemiAnnualChannelServerBuildsAreNamedByVersion) {
+    struct Case {
+        std::uint32_t build;
+        const char16_t* name;
+    };
+    const Case cases[] = {
+        {14393, u"Windows Server 2016"},          {16299, u"Windows Server, version 1709"},
+        {17134, u"Windows Server, version 1803"}, {17763, u"Windows Server 2019"},
+        {18362, u"Windows Server, version 1903"}, {18363, u"Windows Server, version 1909"},
+        {19041, u"Windows Server, version 2004"}, {19042, u"Windows Server, version 20H2"},
+        {20348, u"Windows Server 2022"},          {25398, u"Windows Server, version 23H2"},
+        {26100, u"Windows Server 2025"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.build);
+        for (const std::uint32_t code : {8u, 13u}) {
+            Lookup lookup(code);
+            EXPECT_EQ(shortName(nt(10, 0, kServer, 0, c.build), lookup), c.name);
+        }
+    }
+    // Channel releases shipped as Server Core: no edition is added to their name.
+    Lookup datacenterCore(12);
+    EXPECT_EQ(fullName(nt(10, 0, kServer, 0, 19042), datacenterCore),
+              u"Windows Server, version 20H2");
+    // The same build numbers on a workstation are Windows 10.
+    Lookup pro(48);
+    EXPECT_EQ(fullName(nt(10, 0, kNtWorkstation, 0, 19042), pro), u"Windows 10 Pro");
+}
+
+// A product of its own is not renamed after the release it runs on.
+TEST(VersionNamingTest, ProductsOfTheirOwnKeepTheirNamesOnLaterReleases) {
+    struct Case {
+        VersionInfoRecord info;
+        std::uint32_t code;
+        const char16_t* shortName;
+        const char16_t* fullName;
+    };
+    const Case cases[] = {
+        {nt(10, 0, kServer, 0, 17763), 42, u"Microsoft Hyper-V Server",
+         u"Microsoft Hyper-V Server"},
+        {nt(6, 3, kServer, 0, 9600), 42, u"Microsoft Hyper-V Server", u"Microsoft Hyper-V Server"},
+        {nt(6, 2, kServer, 0, 9200), 20, u"Windows Storage Server",
+         u"Windows Storage Server Express"},
+        {nt(6, 3, kServer, 0, 9600), 21, u"Windows Storage Server",
+         u"Windows Storage Server Standard"},
+        {nt(10, 0, kServer, 0, 14393), 22, u"Windows Storage Server",
+         u"Windows Storage Server Workgroup"},
+        {nt(10, 0, kServer, 0, 17763), 23, u"Windows Storage Server",
+         u"Windows Storage Server Enterprise"},
+        {nt(6, 2, kServer, 0, 9200), 19, u"Windows Home Server", u"Windows Home Server"},
+        // Core (101) is the plain edition of Windows 8 and 8.1, named without "Home".
+        {nt(6, 2, kNtWorkstation, 0, 9200), 101, u"Windows 8", u"Windows 8"},
+        {nt(6, 3, kNtWorkstation, 0, 9600), 101, u"Windows 8.1", u"Windows 8.1"},
+        // Editions of the release itself are still named after the release.
+        {nt(10, 0, kServer, 0, 17763), 8, u"Windows Server 2019",
+         u"Windows Server 2019 Datacenter"},
+        {nt(6, 2, kNtWorkstation, 0, 9200), 4, u"Windows 8", u"Windows 8 Enterprise"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.info.dwMajorVersion) + "." +
+                     std::to_string(c.info.dwMinorVersion) + "." +
+                     std::to_string(c.info.dwBuildNumber) + " code " + std::to_string(c.code));
+        Lookup lookup(c.code);
+        EXPECT_EQ(shortName(c.info, lookup), c.shortName);
+        EXPECT_EQ(fullName(c.info, lookup), c.fullName);
     }
 }
 

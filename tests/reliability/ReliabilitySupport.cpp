@@ -119,14 +119,18 @@ void Tally::add(Outcome outcome) {
     }
 }
 
-InProcessServer::InProcessServer(SystemSnapshot& snapshot, Poco::Timespan connectionTimeout) {
+InProcessServer::InProcessServer(SystemSnapshot& snapshot, Poco::Timespan connectionTimeout,
+                                 std::chrono::milliseconds headDeadline) {
     Poco::Net::HTTPServerParams::Ptr params = new Poco::Net::HTTPServerParams;
     params->setMaxQueued(10);
     params->setMaxThreads(2);
     params->setTimeout(connectionTimeout);
     socket_ = Poco::Net::ServerSocket(Poco::Net::SocketAddress("127.0.0.1", 0), 64);
-    server_ = std::make_unique<Poco::Net::HTTPServer>(new MiniRequestHandlerFactory(&snapshot),
-                                                      socket_, params);
+    headDeadline_ = std::make_unique<RequestHeadDeadline>(headDeadline);
+    server_ = std::make_unique<Poco::Net::HTTPServer>(
+        headDeadline_->guard(new MiniRequestHandlerFactory(&snapshot)), socket_, params);
+    server_->setConnectionFilter(headDeadline_->connectionFilter());
+    headDeadline_->start();
     server_->start();
     port_ = socket_.address().port();
 }
@@ -150,6 +154,7 @@ bool InProcessServer::stop(double seconds) {
         }
         Poco::Thread::sleep(5);
     }
+    headDeadline_->stop();
     // Connections still waiting in the backlog are refused from here on.
     socket_.close();
     return drained;

@@ -10,10 +10,12 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
 
 #include "platform/Session.h"
+#include "report/RequestHeadDeadline.h"
 #include "snapshot/SystemSnapshot.h"
 
 namespace quorvane::test {
@@ -46,11 +48,12 @@ struct Tally {
 };
 
 // The agent's server pieces on an ephemeral 127.0.0.1 port, over the link-time fakes, with the
-// agent's limits (2 threads, 10 queued).
+// agent's limits (2 threads, 10 queued, 60 s connection time-out, 5 s for the request head).
 class InProcessServer {
   public:
     explicit InProcessServer(SystemSnapshot& snapshot,
-                             Poco::Timespan connectionTimeout = Poco::Timespan(60, 0));
+                             Poco::Timespan connectionTimeout = Poco::Timespan(60, 0),
+                             std::chrono::milliseconds headDeadline = std::chrono::seconds(5));
     ~InProcessServer();
 
     Poco::UInt16 port() const { return port_; }
@@ -60,6 +63,7 @@ class InProcessServer {
 
   private:
     Poco::Net::ServerSocket socket_;
+    std::unique_ptr<RequestHeadDeadline> headDeadline_;
     std::unique_ptr<Poco::Net::HTTPServer> server_;
     Poco::UInt16 port_ = 0;
     bool stopped_ = false;

@@ -5,14 +5,19 @@
 #include <Poco/Net/HTTPServerParams.h>
 #include <Poco/Net/ServerSocket.h>
 #include <Poco/Net/SocketAddress.h>
+#include <Poco/Net/StreamSocket.h>
 #include <Poco/Thread.h>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "fakes/FakePlatform.h"
 #include "platform/Session.h"
 #include "report/RequestHandlers.h"
+#include "report/RequestHeadDeadline.h"
 #include "snapshot/SystemSnapshot.h"
 #include "support/RawHttp.h"
 
@@ -32,8 +37,11 @@ class EndpointTest : public ::testing::Test {
         params->setMaxQueued(10);
         params->setMaxThreads(2);
         socket = Poco::Net::ServerSocket(Poco::Net::SocketAddress("127.0.0.1", 0), 64);
-        server = std::make_unique<Poco::Net::HTTPServer>(new MiniRequestHandlerFactory(&snapshot),
-                                                         socket, params);
+        headDeadline = std::make_unique<RequestHeadDeadline>(headDeadlineTime);
+        server = std::make_unique<Poco::Net::HTTPServer>(
+            headDeadline->guard(new MiniRequestHandlerFactory(&snapshot)), socket, params);
+        server->setConnectionFilter(headDeadline->connectionFilter());
+        headDeadline->start();
         server->start();
         port = socket.address().port();
     }
@@ -43,6 +51,7 @@ class EndpointTest : public ::testing::Test {
         while (server->currentThreads() > 0) {
             Poco::Thread::sleep(5);
         }
+        headDeadline->stop();
         server.reset();
     }
 
@@ -79,9 +88,12 @@ class EndpointTest : public ::testing::Test {
         EXPECT_TRUE(response.closedByServer);
     }
 
+    // The agent's deadline for a request head.
+    std::chrono::milliseconds headDeadlineTime{5000};
     Session session;
     SystemSnapshot snapshot{session};
     Poco::Net::ServerSocket socket;
+    std::unique_ptr<RequestHeadDeadline> headDeadline;
     std::unique_ptr<Poco::Net::HTTPServer> server;
     Poco::UInt16 port = 0;
 };
@@ -110,6 +122,29 @@ TEST_F(EndpointTest, MethodBodyAndKeepAliveDoNotChangeTheAnswer) {
         test::exchange(port, "GET /getdata HTTP/1.1\r\nHost: x\r\nConnection: keep-alive\r\n\r\n");
     expectReport(keepAlive, "HTTP/1.1");
     EXPECT_EQ(keepAlive.raw.find("HTTP/1.1", 1), std::string::npos) << "only one response";
+}
+
+// HEAD gets a length of the dependency's own and would keep the connection (and a connection
+// thread) for the keep-alive time; it must end like every other method. A pipelined second
+// request on the same connection is not answered.
+TEST_F(EndpointTest, HeadIsAnsweredOnceAndTheConnectionCloses) {
+    const std::string second = "GET /getdata HTTP/1.1\r\nHost: x\r\n\r\n";
+    const auto report =
+        test::exchange(port, "HEAD /getdata HTTP/1.1\r\nHost: x\r\n\r\n" + second, 3);
+    EXPECT_EQ(report.statusLine, "HTTP/1.1 200 OK");
+    EXPECT_EQ(header(report, "Content-Type"), "text/xml");
+    EXPECT_EQ(header(report, "Pragma"), "no-cache");
+    EXPECT_EQ(header(report, "Connection"), "Close");
+    EXPECT_EQ(report.body, "");
+    EXPECT_TRUE(report.closedByServer);
+
+    const auto notFound = test::exchange(
+        port, "HEAD getdata HTTP/1.1\r\nHost: x\r\nConnection: keep-alive\r\n\r\n" + second, 3);
+    EXPECT_EQ(notFound.statusLine, "HTTP/1.1 404 Not Found");
+    EXPECT_EQ(header(notFound, "Content-Type"), "text/html");
+    EXPECT_EQ(header(notFound, "Connection"), "Close");
+    EXPECT_EQ(notFound.body, "");
+    EXPECT_TRUE(notFound.closedByServer);
 }
 
 TEST_F(EndpointTest, ReportShowsTheSnapshotItIsGiven) {
@@ -145,6 +180,104 @@ TEST_F(EndpointTest, ReportRequestedDuringARefreshShowsThatRefresh) {
     refresher.join();
     fake::probes().duringRefresh = nullptr;
     EXPECT_NE(response.body.find(" uc=\"2\""), std::string::npos) << response.body.substr(0, 300);
+}
+
+// A connection that goes away before its head arrives (closed by the client, refused from a full
+// queue) is let go at once, not held open until its deadline.
+TEST_F(EndpointTest, ConnectionsAreLetGoOnceServedOrClosed) {
+    expectReport(test::get(port, "/getdata"), "HTTP/1.1");
+    for (int i = 0; i < 20; ++i) {
+        Poco::Net::StreamSocket early(Poco::Net::SocketAddress("127.0.0.1", port));
+        early.close();
+    }
+    const auto begin = std::chrono::steady_clock::now();
+    while (headDeadline->watched() > 0 &&
+           std::chrono::steady_clock::now() - begin < std::chrono::seconds(4)) {
+        Poco::Thread::sleep(10);
+    }
+    EXPECT_EQ(headDeadline->watched(), 0u);
+}
+
+// Silent and trickling clients with a short deadline (the connection time-out stays 60 s).
+class HeadDeadlineTest : public EndpointTest {
+  protected:
+    HeadDeadlineTest() { headDeadlineTime = std::chrono::milliseconds(400); }
+
+    static double secondsSince(std::chrono::steady_clock::time_point begin) {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    }
+
+    // What a slow connection got: the bytes before the server closed it (bounded wait).
+    static std::string received(Poco::Net::StreamSocket& socket) {
+        socket.setReceiveTimeout(Poco::Timespan(5, 0));
+        std::string bytes;
+        char buffer[512];
+        try {
+            for (int n; (n = socket.receiveBytes(buffer, sizeof buffer)) > 0;) {
+                bytes.append(buffer, static_cast<std::size_t>(n));
+            }
+        } catch (const Poco::TimeoutException&) {
+            bytes += "<still open>";
+        } catch (const Poco::Exception&) {
+            // reset: closed as well
+        }
+        return bytes;
+    }
+};
+
+TEST_F(HeadDeadlineTest, SlowHeadsAreClosedWithoutAResponseAndOthersAreServed) {
+    const auto begin = std::chrono::steady_clock::now();
+    std::vector<Poco::Net::StreamSocket> slow(3);
+    for (auto& connection : slow) {
+        connection.connect(Poco::Net::SocketAddress("127.0.0.1", port));
+    }
+    // The third one keeps sending, a byte every 50 ms, well within the 60 s time-out per byte.
+    std::atomic<bool> stopTrickling{false};
+    std::thread trickler([&slow, &stopTrickling] {
+        const std::string head = "GET /getdata HTTP/1.1\r\nHost: x\r\nX-Pad: ";
+        try {
+            for (std::size_t i = 0; !stopTrickling && i < 200; ++i) {
+                slow[2].sendBytes(i < head.size() ? &head[i] : "a", 1);
+                Poco::Thread::sleep(50);
+            }
+        } catch (const Poco::Exception&) {
+            // closed by the server
+        }
+    });
+    // Both connection threads are taken; an ordinary client is served once the deadline frees
+    // them, far sooner than the time-out.
+    expectReport(test::get(port, "/getdata"), "HTTP/1.1");
+    const double served = secondsSince(begin);
+    for (auto& connection : slow) {
+        EXPECT_EQ(received(connection), "") << "closed without a response";
+    }
+    EXPECT_LT(secondsSince(begin), 5.0) << "the trickling client was closed as well";
+    stopTrickling = true;
+    trickler.join();
+    EXPECT_GE(served, 0.3);
+    EXPECT_LT(served, 5.0);
+
+    // A head sent in pieces within the deadline is served, and once the head is in, a report
+    // that takes longer than the deadline (a refresh holds the lock) is not cut.
+    Poco::Net::StreamSocket pieces(Poco::Net::SocketAddress("127.0.0.1", port));
+    const std::string first = "GET /getdata HT";
+    const std::string rest = "TP/1.1\r\nHost: x\r\n\r\n";
+    pieces.sendBytes(first.data(), static_cast<int>(first.size()));
+    Poco::Thread::sleep(150);
+    Poco::Event inRefresh;
+    fake::probes().duringRefresh = [&inRefresh] {
+        inRefresh.set();
+        Poco::Thread::sleep(1000);
+    };
+    std::thread refresher([this] { refreshSnapshot(snapshot); });
+    inRefresh.wait();
+    pieces.sendBytes(rest.data(), static_cast<int>(rest.size()));
+    const std::string answer = received(pieces);
+    refresher.join();
+    fake::probes().duringRefresh = nullptr;
+    EXPECT_EQ(answer.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << answer.substr(0, 200);
+    EXPECT_NE(answer.find(" uc=\"2\""), std::string::npos);
+    EXPECT_EQ(answer.substr(answer.size() - 8), "</root>\n");
 }
 
 }  // namespace

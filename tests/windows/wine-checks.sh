@@ -79,9 +79,32 @@ attr() { # element attribute -> value from the last report
     grep -o "<$1 [^>]*" "$logs/report.xml" | head -n 1 | grep -o " $2=\"[^\"]*\"" | sed 's/^[^"]*"//; s/"$//'
 }
 
+# What Wine's own WMI reports, through its wmic (UTF-16 output): the host's SMBIOS values where
+# the host has them (/sys/class/dmi/id), else Wine's placeholders.
+wine_wmi_value() { # class property
+    timeout 60 wine wmic "$1" get "$2" 2>/dev/null </dev/null | iconv -f UTF-16 -t UTF-8 2>/dev/null |
+        tr -d '\r' | sed -n '2s/ *$//p'
+}
+
+# Until the service manager knows the service (bounded).
+wait_for_service() { # name seconds
+    local deadline=$((SECONDS + $2))
+    while [ $SECONDS -lt $deadline ]; do
+        if timeout 30 wine sc query "$1" 2>/dev/null </dev/null | grep -q "SERVICE_NAME: $1"; then
+            return 0
+        fi
+        sleep 0.5
+    done
+    return 1
+}
+
 echo "== Wine $(wine --version 2>/dev/null) in $WINEPREFIX"
 timeout 120 wineboot -i >/dev/null 2>&1 </dev/null
+# The session that created the prefix keeps a service manager that fails its first request for a
+# new service ("Could not get handle to service"): let that session end, then start a fresh one.
+timeout 60 wineserver -w >/dev/null 2>&1 </dev/null
 wineserver -p 300 >/dev/null 2>&1 </dev/null
+wine_bios_vendor=$(wine_wmi_value bios manufacturer)
 if ! port_free; then
     echo "port 5782 is in use; cannot run the Wine checks"
     exit 1
@@ -93,7 +116,8 @@ if wait_for_report 60; then
     pass "GET /getdata answers 200 with a complete report"
     sleep 5.5 # at least one timer refresh after the first one
     wait_for_report 10
-    check "BIOS from Wine's WMI" [ "$(attr bios manufacturer)" = "The Wine Project" ]
+    check "BIOS manufacturer as Wine's WMI reports it (\"$wine_bios_vendor\")" \
+        [ -n "$wine_bios_vendor" -a "$(attr bios manufacturer)" = "$wine_bios_vendor" ]
     check "computer system has a name and a manufacturer" \
         [ -n "$(attr computer name)" -a -n "$(attr computer manufacturer)" ]
     check "one processor with cores and logical processors" \
@@ -126,10 +150,19 @@ else
     clean_log "$logs/first.log"
 fi
 
-echo "== 2. the target getdata"
+echo "== 2. the target getdata, HEAD and a silent client"
 notfound=$(curl -s --max-time 10 --request-target getdata -w ' %{http_code}' "$url/")
 check "getdata receives the 404 page" \
     [ "$notfound" = "<html><head><title>Quorvane Agent</title></head><body>NOT FOUND<br /></body></html> 404" ]
+head_response=$(curl -s --max-time 10 -I "$url/getdata" | tr -d '\r')
+check "HEAD is answered with Connection: Close" \
+    bash -c "echo '$head_response' | grep -q '^HTTP/1.1 200 OK' && echo '$head_response' | grep -qx 'Connection: Close'"
+# A connection that never sends its request head is closed without a response after 5 s.
+silent_start=$SECONDS
+silent_answer=$(timeout 20 bash -c 'exec 3<>/dev/tcp/127.0.0.1/5782 && cat <&3 | wc -c' 2>/dev/null)
+silent_seconds=$((SECONDS - silent_start))
+check "a silent connection is closed without a response by the request-head deadline (${silent_seconds} s)" \
+    [ "$silent_answer" = 0 -a "$silent_seconds" -ge 4 -a "$silent_seconds" -le 10 ]
 
 echo "== 4. a second instance while the port is taken"
 timeout 60 wine "$agent" >"$logs/second.log" 2>&1 </dev/null
@@ -164,6 +197,7 @@ check "display name registered" grep -q "Quorvane Test Agent" "$logs/service.reg
 check "registered for automatic start" grep -q "Start *REG_DWORD *0x2" "$logs/service.reg"
 check "own process" grep -q "Type *REG_DWORD *0x10" "$logs/service.reg"
 
+check "the service manager knows the service" wait_for_service quorvane-agent 30
 # Wine's service manager sometimes answers "database locked" right after a registration: retry.
 service_served=no
 for attempt in 1 2 3; do
@@ -192,6 +226,14 @@ check "removal message" grep -q "The service has been successfully unregistered"
 timeout 60 wine "$agent" /unregisterService >"$logs/unregister2.log" 2>&1 </dev/null
 code=$?
 check "a second /unregisterService exits 70 (got $code)" [ "$code" -eq 70 ]
+
+# The shortest spelling of the startup option the dependency accepts.
+timeout 60 wine "$agent" /registerService /s=manual >"$logs/register-manual.log" 2>&1 </dev/null
+code=$?
+check "/registerService /s=manual exits 0 (got $code)" [ "$code" -eq 0 ]
+timeout 60 wine reg query "$service_key" >"$logs/service-manual.reg" 2>&1 </dev/null
+check "registered for manual start" grep -q "Start *REG_DWORD *0x3" "$logs/service-manual.reg"
+timeout 60 wine "$agent" /unregisterService >/dev/null 2>&1 </dev/null
 
 echo "== 6. naming"
 start_agent win7
