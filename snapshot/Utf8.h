@@ -1,8 +1,9 @@
-// The program's one UTF-8 decoder: the text fields and the XML writer both read UTF-8 through it,
-// so they agree on what is malformed.
+// The program's one UTF-8 decoder and encoder: the text fields and the XML writer both read and
+// write UTF-8 through them, so they agree on what is malformed.
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 namespace quorvane {
 
@@ -48,6 +49,25 @@ inline std::size_t decodeUtf8(const unsigned char* bytes, std::size_t size, std:
         return 0;
     }
     return extra + 1;
+}
+
+// Appends the UTF-8 form of a code point (at most U+10FFFF).
+inline void appendUtf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
 }
 
 }  // namespace quorvane
