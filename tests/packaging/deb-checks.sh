@@ -15,8 +15,6 @@ scripts/deps.sh lintian systemd man-db iproute2 >/dev/null
 package=quorvane-agent
 unit=/lib/systemd/system/$package.service
 logs=$(mktemp -d /tmp/quorvane-deb-checks.XXXXXX)
-failures=0
-passes=0
 installed=no
 
 cleanup() {
@@ -27,13 +25,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-pass() { passes=$((passes + 1)); echo "ok   - $1"; }
-fail() { failures=$((failures + 1)); echo "FAIL - $1"; }
-check() { # description, command...
-    local description=$1
-    shift
-    if "$@"; then pass "$description"; else fail "$description"; fi
-}
+. tests/support/checks.sh
 
 if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed"; then
     echo "$package is installed already; these checks install and purge it, so remove it first"
@@ -133,5 +125,4 @@ left=$(leftovers)
 check "after dpkg -P nothing of the package is left, nor its enablement" [ -z "$left" ]
 [ -z "$left" ] || echo "$left" | sed 's/^/     left: /'
 
-echo "$passes passed, $failures failed"
-[ "$failures" -eq 0 ]
+checks_summary

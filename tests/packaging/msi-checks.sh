@@ -19,8 +19,6 @@ service=quorvane-agent
 service_key="HKLM\\System\\CurrentControlSet\\Services\\$service"
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 installed_exe="$WINEPREFIX/drive_c/Program Files/Quorvane/quorvane-agent.exe"
-failures=0
-passes=0
 
 cleanup() {
     wineserver -k >/dev/null 2>&1 || true
@@ -28,13 +26,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-pass() { passes=$((passes + 1)); echo "ok   - $1"; }
-fail() { failures=$((failures + 1)); echo "FAIL - $1"; }
-check() { # description, command...
-    local description=$1
-    shift
-    if "$@"; then pass "$description"; else fail "$description"; fi
-}
+. tests/support/checks.sh
 
 # Wine maps / to drive Z:.
 windows_path() { local path=${1//\//\\}; echo "Z:$path"; }
@@ -152,5 +144,4 @@ check "the service key is gone" [ $? -ne 0 ]
 count=$(registrations)
 check "no product registered (got $count)" [ "$count" -eq 0 ]
 
-echo "$passes passed, $failures failed"
-[ "$failures" -eq 0 ]
+checks_summary

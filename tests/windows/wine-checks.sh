@@ -16,8 +16,6 @@ export WINEPREFIX
 WINEPREFIX=$(mktemp -d /tmp/quorvane-wine.XXXXXX)
 export WINEDEBUG=-all
 logs=$(mktemp -d /tmp/quorvane-wine-logs.XXXXXX)
-failures=0
-passes=0
 
 cleanup() {
     wineserver -k >/dev/null 2>&1 || true
@@ -25,13 +23,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-pass() { passes=$((passes + 1)); echo "ok   - $1"; }
-fail() { failures=$((failures + 1)); echo "FAIL - $1"; }
-check() { # description, command...
-    local description=$1
-    shift
-    if "$@"; then pass "$description"; else fail "$description"; fi
-}
+. "$(cd "$(dirname "$0")/../support" && pwd)/checks.sh"
 
 # Wine's own console noise (drive probing, missing 32-bit loader) is not ours.
 clean_log() { grep -v -e "Read access denied" -e "wine32" -e "multiarch" -e "dpkg --add" -e "apt-get install wine32" "$1" || true; }
@@ -262,5 +254,4 @@ fi
 timeout 60 wine "$helper" quorvane-agent.exe >/dev/null 2>&1 </dev/null
 wait_for_exit "$agent_pid" 30
 
-echo "$passes passed, $failures failed"
-[ "$failures" -eq 0 ]
+checks_summary
