@@ -1,7 +1,7 @@
 # What the packages need from the build (scripts/package.sh). Linux: the install layout that
 # debhelper drives (packaging/debian/). Windows: the product identity for the WiX source
 # (packaging/windows/), taken from the same variables as the version resource.
-if(WIN32)
+if(QUORVANE_BACKEND STREQUAL "windows")
     # wixl takes the text of a define literally, up to its closing quote.
     foreach(_quorvane_text PRODUCT_NAME COPYRIGHT)
         if(QUORVANE_${_quorvane_text} MATCHES "\"")
