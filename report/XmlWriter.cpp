@@ -194,16 +194,21 @@ void XmlWriter::attribute(std::string_view name, std::uint64_t value) {
     attributes_.back().end = values_.size();
 }
 
-void XmlWriter::text(std::string_view utf8) {
-    if (utf8.empty()) {
-        return;
-    }
+// Text goes right after the start tag's '>' (or after earlier text), never on a line of its own.
+void XmlWriter::beginText() {
     closeStartTag();
     Open& element = open_.back();
     if (!element.hasChildren && !element.hasText) {
         out_.push_back('>');
     }
     element.hasText = true;
+}
+
+void XmlWriter::text(std::string_view utf8) {
+    if (utf8.empty()) {
+        return;
+    }
+    beginText();
     appendEscapedXml(out_, utf8);
 }
 
@@ -211,12 +216,7 @@ void XmlWriter::text(const char16_t* utf16, std::size_t length) {
     if (length == 0) {
         return;
     }
-    closeStartTag();
-    Open& element = open_.back();
-    if (!element.hasChildren && !element.hasText) {
-        out_.push_back('>');
-    }
-    element.hasText = true;
+    beginText();
     appendEscapedXml(out_, utf16, length);
 }
 

@@ -44,6 +44,7 @@ class XmlWriter {
         bool hasText = false;
     };
     void closeStartTag();
+    void beginText();
     void beginAttribute(std::string_view name);
 
     std::string& out_;
