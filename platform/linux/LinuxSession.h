@@ -10,6 +10,7 @@
 #include "FileSystemFigures.h"
 #include "MountInfo.h"
 #include "ProcStat.h"
+#include "SystemFiles.h"
 #include "platform/Session.h"
 
 namespace quorvane {
@@ -29,6 +30,9 @@ struct SessionState {
     std::optional<std::string> kernelRelease;
     std::optional<std::uint64_t> startStack;
     linuxsource::BlockDeviceCache blockDevices;
+
+    // The /proc files every refresh reads, open between refreshes.
+    linuxsource::OpenProcFiles procFiles;
 };
 
 // The tree the report-time operations read (os-release, /proc/uptime); "/" unless a test points

@@ -133,11 +133,12 @@ MemoryInfo memoryStatusFrom(const MemInfo& memInfo, std::optional<std::uint64_t>
     return memory;
 }
 
-MemoryStatusReader::MemoryStatusReader(std::string root) : root_(std::move(root)) {}
+MemoryStatusReader::MemoryStatusReader(std::string root, OpenProcFiles* open)
+    : root_(std::move(root)), open_(open) {}
 
 MemoryInfo MemoryStatusReader::read(std::optional<std::uint64_t>* startStack) const {
-    const SystemFiles files(root_);
-    const std::optional<std::string> memInfo = files.readText("/proc/meminfo");
+    const SystemFiles files(root_, open_);
+    const std::optional<std::string> memInfo = files.readOften("/proc/meminfo");
     if (!memInfo) {
         return MemoryInfo{};
     }
@@ -150,7 +151,7 @@ MemoryInfo MemoryStatusReader::read(std::optional<std::uint64_t>* startStack) co
             *startStack = stackStart;
         }
     }
-    const std::optional<std::string> status = files.readText("/proc/self/status");
+    const std::optional<std::string> status = files.readOften("/proc/self/status");
     return memoryStatusFrom(parseMemInfo(*memInfo), stackStart,
                             status ? parseVmSize(*status) : std::nullopt);
 }

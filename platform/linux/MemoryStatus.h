@@ -11,6 +11,8 @@
 
 namespace quorvane::linuxsource {
 
+class OpenProcFiles;
+
 // The "Name: value kB" lines the memory status needs, in bytes; a line that is missing or
 // malformed is absent.
 struct MemInfo {
@@ -34,13 +36,14 @@ MemoryInfo memoryStatusFrom(const MemInfo& memInfo, std::optional<std::uint64_t>
 
 class MemoryStatusReader {
   public:
-    explicit MemoryStatusReader(std::string root);
+    explicit MemoryStatusReader(std::string root, OpenProcFiles* open = nullptr);
     // `startStack`, when given, keeps the start of the stack between reads: it never moves while
     // the process runs, so /proc/self/stat is read only until it was found once.
     MemoryInfo read(std::optional<std::uint64_t>* startStack = nullptr) const;
 
   private:
     std::string root_;
+    OpenProcFiles* open_;
 };
 
 }  // namespace quorvane::linuxsource

@@ -137,12 +137,12 @@ std::vector<MountEntry> parseMountInfo(const std::string& text) {
     return entries;
 }
 
-FixedDiskReader::FixedDiskReader(std::string root, BlockDeviceCache* cache)
-    : root_(std::move(root)), cache_(cache) {}
+FixedDiskReader::FixedDiskReader(std::string root, BlockDeviceCache* cache, OpenProcFiles* open)
+    : root_(std::move(root)), cache_(cache), open_(open) {}
 
 std::optional<std::vector<FixedDisk>> FixedDiskReader::read() const {
-    const SystemFiles files(root_);
-    const std::optional<std::string> table = files.readText("/proc/self/mountinfo");
+    const SystemFiles files(root_, open_);
+    const std::optional<std::string> table = files.readMountTable("/proc/self/mountinfo");
     if (!table) {
         return std::nullopt;
     }
@@ -180,8 +180,8 @@ std::optional<std::vector<FixedDisk>> FixedDiskReader::read() const {
                           std::to_string(entry.minor));
         }
         if (isFoundThroughSource(entry.fileSystemType) && entry.source.rfind("/dev/", 0) == 0 &&
-            baseName(entry.source) != "" &&
-            baseName(entry.source) != "." && baseName(entry.source) != "..") {
+            baseName(entry.source) != "" && baseName(entry.source) != "." &&
+            baseName(entry.source) != "..") {
             return lookUp("/sys/class/block/" + baseName(entry.source));
         }
         return std::nullopt;

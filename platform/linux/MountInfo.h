@@ -11,6 +11,8 @@
 
 namespace quorvane::linuxsource {
 
+class OpenProcFiles;
+
 struct MountEntry {
     unsigned major = 0;
     unsigned minor = 0;
@@ -51,13 +53,16 @@ struct BlockDeviceCache {
 // device already listed is not another disk), in mount order.
 class FixedDiskReader {
   public:
-    explicit FixedDiskReader(std::string root, BlockDeviceCache* cache = nullptr);
+    // `open`, when given, keeps the mount table open and reads it again only when it changed.
+    explicit FixedDiskReader(std::string root, BlockDeviceCache* cache = nullptr,
+                             OpenProcFiles* open = nullptr);
     // Nothing when the mount table cannot be read.
     std::optional<std::vector<FixedDisk>> read() const;
 
   private:
     std::string root_;
     BlockDeviceCache* cache_;
+    OpenProcFiles* open_;
 };
 
 }  // namespace quorvane::linuxsource

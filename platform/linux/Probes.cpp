@@ -77,7 +77,8 @@ int queryOperatingSystem(OperatingSystemInfo& operatingSystem, Session& session)
         state->kernelRelease = SystemFiles(state->root).readValue("/proc/sys/kernel/osrelease");
     }
     setText(operatingSystem.version, state->kernelRelease);
-    if (const std::optional<ProcStat> stat = ProcStatReader(state->root).read()) {
+    if (const std::optional<ProcStat> stat =
+            ProcStatReader(state->root, &state->procFiles).read()) {
         if (stat->bootTime && *stat->bootTime <= static_cast<std::uint64_t>(INT64_MAX)) {
             setText(operatingSystem.lastBootUpTime,
                     localCimDateTime(static_cast<std::int64_t>(*stat->bootTime), 0));
@@ -121,7 +122,7 @@ int queryLogicalDisks(DiskTable& disks, Session& session) {
     if (state == nullptr) {
         return -1;
     }
-    const auto found = FixedDiskReader(state->root, &state->blockDevices).read();
+    const auto found = FixedDiskReader(state->root, &state->blockDevices, &state->procFiles).read();
     if (!found) {
         return -1;
     }
@@ -155,16 +156,17 @@ int queryLogicalDisks(DiskTable& disks, Session& session) {
 
 void queryMemoryStatus(MemoryInfo& memory, Session& session) {
     SessionState* state = session.state();
-    memory =
-        state != nullptr ? MemoryStatusReader(state->root).read(&state->startStack) : MemoryInfo{};
+    memory = state != nullptr
+                 ? MemoryStatusReader(state->root, &state->procFiles).read(&state->startStack)
+                 : MemoryInfo{};
 }
 
 int queryCpuTimes(Session& session, CpuTimesSample& sample) {
-    const SessionState* state = session.state();
+    SessionState* state = session.state();
     if (state == nullptr) {
         return -1;
     }
-    const std::optional<ProcStat> stat = ProcStatReader(state->root).read();
+    const std::optional<ProcStat> stat = ProcStatReader(state->root, &state->procFiles).read();
     if (!stat || !stat->total) {
         return -1;
     }

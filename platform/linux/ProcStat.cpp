@@ -59,10 +59,11 @@ ProcStat parseProcStat(const std::string& text) {
     return stat;
 }
 
-ProcStatReader::ProcStatReader(std::string root) : root_(std::move(root)) {}
+ProcStatReader::ProcStatReader(std::string root, OpenProcFiles* open)
+    : root_(std::move(root)), open_(open) {}
 
 std::optional<ProcStat> ProcStatReader::read() const {
-    const std::optional<std::string> text = SystemFiles(root_).readText("/proc/stat");
+    const std::optional<std::string> text = SystemFiles(root_, open_).readOften("/proc/stat");
     if (!text) {
         return std::nullopt;
     }

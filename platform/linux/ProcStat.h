@@ -9,6 +9,8 @@
 
 namespace quorvane::linuxsource {
 
+class OpenProcFiles;
+
 // One "cpu" line, in clock ticks (USER_HZ).
 struct CpuTimesLine {
     std::string name;  // "cpu" for the sum of all processors, "cpu0", "cpu1", ... for each
@@ -31,12 +33,13 @@ ProcStat parseProcStat(const std::string& text);
 
 class ProcStatReader {
   public:
-    explicit ProcStatReader(std::string root);
+    explicit ProcStatReader(std::string root, OpenProcFiles* open = nullptr);
     // Nothing when /proc/stat cannot be read.
     std::optional<ProcStat> read() const;
 
   private:
     std::string root_;
+    OpenProcFiles* open_;
 };
 
 // The unit of /proc/stat (USER_HZ), 100 when the system does not say.

@@ -1,6 +1,9 @@
 #include "SystemFiles.h"
 
 #include <fcntl.h>
+#include <linux/magic.h>
+#include <poll.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -43,6 +46,12 @@ std::optional<std::string> readFileAt(const std::string& machinePath) {
     if (fd < 0) {
         return std::nullopt;
     }
+    std::optional<std::string> content = readToEnd(fd);
+    ::close(fd);
+    return content;
+}
+
+std::optional<std::string> readToEnd(int fd) {
     // Files in /proc and /sys report no size, so the content is read until its end; most fit
     // the first read.
     std::string content;
@@ -53,24 +62,75 @@ std::optional<std::string> readFileAt(const std::string& machinePath) {
             continue;
         }
         if (got < 0 || content.size() + static_cast<std::size_t>(got) > kMaxFileBytes) {
-            ::close(fd);
             return std::nullopt;
         }
         // Only a read of 0 is the end: /proc hands a file of many records over a page at a time.
         if (got == 0) {
-            break;
+            return content;
         }
         content.append(buffer, static_cast<std::size_t>(got));
     }
-    ::close(fd);
-    return content;
 }
 
 std::optional<std::string> readValueAt(const std::string& machinePath) {
     return firstLineValue(readFileAt(machinePath));
 }
 
-SystemFiles::SystemFiles(std::string root) : root_(std::move(root)) {
+OpenProcFiles::~OpenProcFiles() {
+    for (const auto& [path, file] : files_) {
+        ::close(file.fd);
+    }
+}
+
+std::optional<std::string> OpenProcFiles::read(const std::string& machinePath) {
+    return read(machinePath, false);
+}
+
+std::optional<std::string> OpenProcFiles::readMountTable(const std::string& machinePath) {
+    return read(machinePath, true);
+}
+
+std::optional<std::string> OpenProcFiles::read(const std::string& machinePath,
+                                               bool onlyWhenChanged) {
+    const auto found = files_.find(machinePath);
+    if (found != files_.end()) {
+        OpenFile& file = found->second;
+        if (onlyWhenChanged) {
+            pollfd watch{file.fd, POLLPRI, 0};
+            if (::poll(&watch, 1, 0) == 0) {
+                return file.text;
+            }
+        }
+        // Read from the start again. After a reported change, the next poll reports any change
+        // made while this read runs.
+        if (::lseek(file.fd, 0, SEEK_SET) == 0) {
+            if (std::optional<std::string> text = readToEnd(file.fd)) {
+                if (onlyWhenChanged) {
+                    file.text = *text;
+                }
+                return text;
+            }
+        }
+        // The open file stopped answering: open it again.
+        ::close(file.fd);
+        files_.erase(found);
+    }
+    const int fd = ::open(machinePath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    std::optional<std::string> text = readToEnd(fd);
+    struct statfs fileSystem {};
+    if (text && ::fstatfs(fd, &fileSystem) == 0 && fileSystem.f_type == PROC_SUPER_MAGIC) {
+        files_[machinePath] = {fd, onlyWhenChanged ? *text : std::string()};
+    } else {
+        ::close(fd);
+    }
+    return text;
+}
+
+SystemFiles::SystemFiles(std::string root, OpenProcFiles* open)
+    : root_(std::move(root)), open_(open) {
     while (root_.size() > 1 && root_.back() == '/') {
         root_.pop_back();
     }
@@ -87,17 +147,27 @@ std::optional<std::string> SystemFiles::readText(const std::string& path) const 
     return readFileAt(locate(path));
 }
 
+std::optional<std::string> SystemFiles::readOften(const std::string& path) const {
+    return open_ ? open_->read(locate(path)) : readText(path);
+}
+
+std::optional<std::string> SystemFiles::readMountTable(const std::string& path) const {
+    return open_ ? open_->readMountTable(locate(path)) : readText(path);
+}
+
 std::optional<std::string> SystemFiles::readValue(const std::string& path) const {
     return firstLineValue(readText(path));
 }
 
 std::optional<std::string> SystemFiles::readLink(const std::string& path) const {
-    std::error_code error;
-    const std::filesystem::path target = std::filesystem::read_symlink(locate(path), error);
-    if (error) {
+    // readlink alone: std::filesystem::read_symlink asks lstat first, once more per link.
+    const std::string machinePath = locate(path);
+    char target[4096];
+    const ssize_t length = ::readlink(machinePath.c_str(), target, sizeof target);
+    if (length < 0 || static_cast<std::size_t>(length) == sizeof target) {
         return std::nullopt;
     }
-    return target.string();
+    return std::string(target, static_cast<std::size_t>(length));
 }
 
 std::vector<std::string> SystemFiles::listDirectory(const std::string& path) const {

@@ -1,9 +1,13 @@
 // The Linux back end on the machine the tests run on, checked against other sources of the
 // same facts.
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mman.h>
+#include <sys/mount.h>
 #include <sys/statvfs.h>
 #include <sys/sysinfo.h>
 #include <sys/utsname.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <ctime>
@@ -12,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "MemoryStatus.h"
+#include "SystemFiles.h"
 #include "platform/Session.h"
 #include "snapshot/Probes.h"
 
@@ -127,6 +133,62 @@ TEST_F(LiveLinuxTest, CountersNeverExceedTheElapsedTime) {
     EXPECT_GT(busy, 0u);
     // Averaged over the processors, busy time cannot outrun the clock (one tick of slack).
     EXPECT_LE(busy, elapsed + 200000u);
+}
+
+// A /proc file kept open must still show the present, not what it said when it was opened.
+TEST(OpenProcFilesTest, KeptFileShowsTheProcessAsItIsNow) {
+    linuxsource::OpenProcFiles open;
+    const auto before = open.read("/proc/self/status");
+    ASSERT_TRUE(before);
+    constexpr std::size_t kReserved = 256u << 20;
+    void* reserved =
+        mmap(nullptr, kReserved, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    ASSERT_NE(reserved, MAP_FAILED);
+    const auto after = open.read("/proc/self/status");
+    munmap(reserved, kReserved);
+    ASSERT_TRUE(after);
+    EXPECT_GE(linuxsource::parseVmSize(*after).value_or(0),
+              linuxsource::parseVmSize(*before).value_or(0) + kReserved);
+}
+
+// The mount table is read again only when the kernel reports a change, so a mount and an unmount
+// must both be seen. Done in a child with a mount namespace of its own, so the machine's table is
+// never touched.
+TEST(OpenProcFilesTest, MountTableShowsEveryMountAndUnmount) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "mounting needs root";
+    }
+    char directory[] = "/tmp/quorvane-mount-XXXXXX";
+    ASSERT_NE(mkdtemp(directory), nullptr);
+    const std::string mountPoint = std::string(" ") + directory + " ";
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (unshare(CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+            _exit(10);
+        }
+        linuxsource::OpenProcFiles open;
+        auto shows = [&open, &mountPoint] {
+            const auto table = open.readMountTable("/proc/self/mountinfo");
+            return table && table->find(mountPoint) != std::string::npos;
+        };
+        if (shows()) {
+            _exit(11);
+        }
+        if (mount("tmpfs", directory, "tmpfs", 0, "size=1m") != 0) {
+            _exit(12);
+        }
+        const bool mounted = shows() && shows();
+        umount(directory);
+        _exit(!mounted ? 13 : shows() ? 14 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    rmdir(directory);
+    ASSERT_TRUE(WIFEXITED(status));
+    // 11: shown before the mount; 13: the mount not seen; 14: the unmount not seen.
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST(LiveSessionTest, ClosedSessionFailsEveryProbe) {

@@ -50,7 +50,8 @@ if(QUORVANE_BACKEND STREQUAL "linux")
         PROPERTIES LABELS "concurrency" TIMEOUT 60)
 
     add_executable(live_linux_tests platform/LiveLinuxTest.cpp platform/LiveNamingTest.cpp)
-    target_include_directories(live_linux_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+    target_include_directories(live_linux_tests PRIVATE
+        ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/platform/linux)
     target_compile_definitions(live_linux_tests PRIVATE
         QUORVANE_EXPECTED_VERSION="${QUORVANE_AGENT_VERSION}"
         QUORVANE_EXPECTED_PRODUCT_NAME="${QUORVANE_PRODUCT_NAME}"
