@@ -1,9 +1,7 @@
 #include "ProcUptime.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <limits>
+#include <optional>
 #include <utility>
 
 namespace quorvane {
@@ -33,47 +31,12 @@ ProcUptimeReader::ProcUptimeReader(std::string rootDirectory) : path_(std::move(
     path_ += "/proc/uptime";
 }
 
-ProcUptimeReader::~ProcUptimeReader() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-    }
-}
-
-ProcUptimeReader::ProcUptimeReader(ProcUptimeReader&& other) noexcept
-    : path_(std::move(other.path_)), fd_(other.fd_) {
-    other.fd_ = -1;
-}
-
-ProcUptimeReader& ProcUptimeReader::operator=(ProcUptimeReader&& other) noexcept {
-    if (this != &other) {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-        path_ = std::move(other.path_);
-        fd_ = other.fd_;
-        other.fd_ = -1;
-    }
-    return *this;
-}
-
 std::uint64_t ProcUptimeReader::seconds() const {
-    char buffer[128];
-    ssize_t length = fd_ >= 0 ? ::pread(fd_, buffer, sizeof buffer, 0) : -1;
-    if (length <= 0) {
-        // Not open yet, or the open file stopped answering: open it again.
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-        fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd_ < 0) {
-            return 0;
-        }
-        length = ::pread(fd_, buffer, sizeof buffer, 0);
-        if (length <= 0) {
-            return 0;
-        }
+    const std::optional<std::string> text = file_.read(path_);
+    if (!text) {
+        return 0;
     }
-    const std::string_view line(buffer, static_cast<std::size_t>(length));
+    const std::string_view line(*text);
     return parseProcUptime(line.substr(0, line.find('\n')));
 }
 

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "SystemFiles.h"
+
 namespace quorvane {
 
 // Whole seconds of an uptime text ("12345.67 23456.78"); 0 when it does not start with a number
@@ -14,20 +16,15 @@ std::uint64_t parseProcUptime(std::string_view text);
 class ProcUptimeReader {
   public:
     explicit ProcUptimeReader(std::string rootDirectory = "/");
-    ~ProcUptimeReader();
-    ProcUptimeReader(ProcUptimeReader&& other) noexcept;
-    ProcUptimeReader& operator=(ProcUptimeReader&& other) noexcept;
-    ProcUptimeReader(const ProcUptimeReader&) = delete;
-    ProcUptimeReader& operator=(const ProcUptimeReader&) = delete;
 
     // Seconds since boot from <rootDirectory>/proc/uptime; 0 when it cannot be read. The file
-    // stays open between calls (each read from its start gives the current value), so a report
-    // costs one read instead of an open, a read and a close. Not thread-safe.
+    // stays open between calls, so a report costs a read instead of an open, a read and a close.
+    // Not thread-safe.
     std::uint64_t seconds() const;
 
   private:
     std::string path_;
-    mutable int fd_ = -1;
+    mutable linuxsource::OpenProcFiles file_;
 };
 
 }  // namespace quorvane

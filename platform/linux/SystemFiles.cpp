@@ -46,18 +46,19 @@ std::optional<std::string> readFileAt(const std::string& machinePath) {
     if (fd < 0) {
         return std::nullopt;
     }
-    std::optional<std::string> content = readToEnd(fd);
+    std::optional<std::string> content = readWhole(fd);
     ::close(fd);
     return content;
 }
 
-std::optional<std::string> readToEnd(int fd) {
+std::optional<std::string> readWhole(int fd) {
     // Files in /proc and /sys report no size, so the content is read until its end; most fit
     // the first read.
     std::string content;
     char buffer[16384];
     for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        // pread from the content read so far: a kept /proc file starts again at 0 with no seek.
+        const ssize_t got = ::pread(fd, buffer, sizeof buffer, static_cast<off_t>(content.size()));
         if (got < 0 && errno == EINTR) {
             continue;
         }
@@ -77,9 +78,27 @@ std::optional<std::string> readValueAt(const std::string& machinePath) {
 }
 
 OpenProcFiles::~OpenProcFiles() {
+    closeAll();
+}
+
+OpenProcFiles::OpenProcFiles(OpenProcFiles&& other) noexcept : files_(std::move(other.files_)) {
+    other.files_.clear();
+}
+
+OpenProcFiles& OpenProcFiles::operator=(OpenProcFiles&& other) noexcept {
+    if (this != &other) {
+        closeAll();
+        files_ = std::move(other.files_);
+        other.files_.clear();
+    }
+    return *this;
+}
+
+void OpenProcFiles::closeAll() {
     for (const auto& [path, file] : files_) {
         ::close(file.fd);
     }
+    files_.clear();
 }
 
 std::optional<std::string> OpenProcFiles::read(const std::string& machinePath) {
@@ -101,15 +120,12 @@ std::optional<std::string> OpenProcFiles::read(const std::string& machinePath,
                 return file.text;
             }
         }
-        // Read from the start again. After a reported change, the next poll reports any change
-        // made while this read runs.
-        if (::lseek(file.fd, 0, SEEK_SET) == 0) {
-            if (std::optional<std::string> text = readToEnd(file.fd)) {
-                if (onlyWhenChanged) {
-                    file.text = *text;
-                }
-                return text;
+        // After a reported change, the next poll reports any change made while this read runs.
+        if (std::optional<std::string> text = readWhole(file.fd)) {
+            if (onlyWhenChanged) {
+                file.text = *text;
             }
+            return text;
         }
         // The open file stopped answering: open it again.
         ::close(file.fd);
@@ -119,7 +135,7 @@ std::optional<std::string> OpenProcFiles::read(const std::string& machinePath,
     if (fd < 0) {
         return std::nullopt;
     }
-    std::optional<std::string> text = readToEnd(fd);
+    std::optional<std::string> text = readWhole(fd);
     struct statfs fileSystem {};
     if (text && ::fstatfs(fd, &fileSystem) == 0 && fileSystem.f_type == PROC_SUPER_MAGIC) {
         files_[machinePath] = {fd, onlyWhenChanged ? *text : std::string()};

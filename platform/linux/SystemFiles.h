@@ -18,6 +18,8 @@ class OpenProcFiles {
   public:
     OpenProcFiles() = default;
     ~OpenProcFiles();
+    OpenProcFiles(OpenProcFiles&& other) noexcept;
+    OpenProcFiles& operator=(OpenProcFiles&& other) noexcept;
     OpenProcFiles(const OpenProcFiles&) = delete;
     OpenProcFiles& operator=(const OpenProcFiles&) = delete;
 
@@ -31,6 +33,7 @@ class OpenProcFiles {
         std::string text;  // a mount table's, as last read
     };
     std::optional<std::string> read(const std::string& machinePath, bool onlyWhenChanged);
+    void closeAll();
 
     std::map<std::string, OpenFile> files_;
 };
@@ -70,9 +73,9 @@ class SystemFiles {
 
 // Reading of files found through resolve(), whose paths are already on the machine.
 std::optional<std::string> readFileAt(const std::string& machinePath);
-// The rest of an open file, from its current offset to its end; nothing on an error or when it
-// is unreasonably large.
-std::optional<std::string> readToEnd(int fd);
+// The whole content of an open file, read from its start whatever its offset; nothing on an
+// error or when it is unreasonably large.
+std::optional<std::string> readWhole(int fd);
 std::optional<std::string> readValueAt(const std::string& machinePath);
 
 // Leading and trailing white space removed.
