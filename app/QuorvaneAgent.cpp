@@ -1,20 +1,16 @@
 #include "QuorvaneAgent.h"
 
-#include <Poco/Net/HTTPServer.h>
 #include <Poco/Net/HTTPServerParams.h>
 #include <Poco/Net/Net.h>
 #include <Poco/Net/ServerSocket.h>
-#include <Poco/Thread.h>
 #include <Poco/ThreadPool.h>
 #include <Poco/Timer.h>
-
-#include <chrono>
 
 #include "UpdateTimerCallback.h"
 #include "platform/Process.h"
 #include "platform/Session.h"
+#include "report/FrontDoor.h"
 #include "report/RequestHandlers.h"
-#include "report/RequestHeadDeadline.h"
 #include "snapshot/SystemSnapshot.h"
 
 namespace quorvane {
@@ -26,19 +22,6 @@ constexpr int kBacklog = 64;
 constexpr long kRefreshPeriodMs = 5000;
 constexpr int kMaxQueued = 10;
 constexpr int kMaxThreads = 2;
-// A station sends its whole request at once; a client that has not sent its request head this
-// long after the accept is holding a connection thread, not asking for a report.
-constexpr std::chrono::milliseconds kRequestHeadDeadline(5000);
-
-// HTTPServer::stop does not wait for requests in progress, yet the snapshot is destroyed at
-// the end of main. Abort the open connections (their sockets are shut down, so a stalled
-// client cannot hold us), then wait until every connection thread has left its handler.
-void stopServerAndWaitForHandlers(Poco::Net::HTTPServer& server) {
-    server.stopAll(true);
-    while (server.currentThreads() > 0) {
-        Poco::Thread::sleep(5);
-    }
-}
 
 }  // namespace
 
@@ -75,20 +58,17 @@ int QuorvaneAgent::main(const std::vector<std::string>&) {
     Poco::Net::ServerSocket socket;
     bindListeningSocket(socket, kPort, kBacklog);
 
-    // Declared before the server, which refers to it through its filter and factory.
-    RequestHeadDeadline headDeadline(kRequestHeadDeadline, abortConnection);
-    Poco::Net::HTTPServer server(headDeadline.guard(new MiniRequestHandlerFactory(&snapshot)),
-                                 socket, params);
-    server.setConnectionFilter(headDeadline.connectionFilter());
-    headDeadline.start();
+    // The request head of every connection is read before a connection thread takes it (5 s
+    // from the accept, shared fairly between client addresses).
+    FrontDoor server(socket, new MiniRequestHandlerFactory(&snapshot), params);
     server.start();
 
     waitForTermination([this] { waitForTerminationRequest(); });
 
     // Before anything waits for the refresh: handlers wait for its lock, the timer for its end.
     abandonPlatformWaits();
-    stopServerAndWaitForHandlers(server);
-    headDeadline.stop();
+    // Returns once no connection thread is left, so no handler outlives the snapshot.
+    server.stop();
     timer.stop();
     session.close();
     uninitializeCom();

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <Poco/Net/ServerSocket.h>
-#include <Poco/Net/StreamSocket.h>
 
 #include <functional>
 
@@ -25,11 +24,6 @@ void blockTerminationSignals();
 // Returns once termination is requested: on Linux when one of those signals arrives; on Windows
 // through `applicationWait`, the application's own wait for its termination event.
 void waitForTermination(const std::function<void()>& applicationWait);
-
-// Ends a connection from another thread than the one reading it, as the dependency's server
-// aborts its own connections on this system: shut down on Linux (the reader sees the end of the
-// stream), closed on Windows (where a shutdown does not wake every waiting call).
-void abortConnection(Poco::Net::StreamSocket& socket);
 
 // Binds `socket` to `port` on every IPv4 interface and starts listening, so that a second agent
 // on the same port fails instead of sharing it.

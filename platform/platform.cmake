@@ -32,6 +32,15 @@ set(QUORVANE_AGENT_VERSION
     "${QUORVANE_VERSION_MAJOR}.${QUORVANE_VERSION_MINOR}.${QUORVANE_VERSION_PATCH}.${QUORVANE_VERSION_TWEAK}")
 set(QUORVANE_GENERATED_DIR ${CMAKE_CURRENT_BINARY_DIR}/generated)
 
+# What the HTTP front door needs of the system, apart from the probes: waiting for many sockets at
+# once. Its own library, because the core links it and the tests link the core over fakes.
+add_library(quorvane_socket_watch STATIC platform/${QUORVANE_BACKEND}/SocketWatch.cpp)
+target_include_directories(quorvane_socket_watch PUBLIC ${PROJECT_SOURCE_DIR})
+target_link_libraries(quorvane_socket_watch PUBLIC Poco::Net)
+if(QUORVANE_BACKEND STREQUAL "windows")
+    target_link_libraries(quorvane_socket_watch PUBLIC ws2_32)
+endif()
+
 set(QUORVANE_BACKEND_SOURCES "")
 set(QUORVANE_BACKEND_LIBS "")
 set(QUORVANE_AGENT_RESOURCES "")

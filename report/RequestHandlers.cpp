@@ -1,5 +1,6 @@
 #include "RequestHandlers.h"
 
+#include <Poco/Net/HTTPMessage.h>
 #include <Poco/Net/HTTPResponse.h>
 #include <Poco/Net/HTTPServerRequest.h>
 #include <Poco/Net/HTTPServerResponse.h>
@@ -69,6 +70,15 @@ void NotFileHandler::handleRequest(Poco::Net::HTTPServerRequest&,
          << "<title>Quorvane Agent</title>"
          << "</head><body>NOT FOUND<br />"
          << "</body></html>";
+}
+
+void BadRequestHandler::handleRequest(Poco::Net::HTTPServerRequest&,
+                                      Poco::Net::HTTPServerResponse& response) {
+    response.setVersion(Poco::Net::HTTPMessage::HTTP_1_1);
+    response.setStatusAndReason(Poco::Net::HTTPResponse::HTTP_BAD_REQUEST);
+    response.erase("Date");
+    closeAfterResponse(response);
+    response.send();
 }
 
 }  // namespace quorvane

@@ -37,4 +37,12 @@ class NotFileHandler : public Poco::Net::HTTPRequestHandler {
                        Poco::Net::HTTPServerResponse& response) override;
 };
 
+// A request line the server cannot answer in kind (no HTTP version): 400, as the dependency
+// answers the requests it cannot parse.
+class BadRequestHandler : public Poco::Net::HTTPRequestHandler {
+  public:
+    void handleRequest(Poco::Net::HTTPServerRequest& request,
+                       Poco::Net::HTTPServerResponse& response) override;
+};
+
 }  // namespace quorvane

@@ -48,10 +48,6 @@ void waitForTermination(const std::function<void()>&) {
     }
 }
 
-void abortConnection(Poco::Net::StreamSocket& socket) {
-    socket.shutdown();
-}
-
 // Address reuse as usual for a server, but no port sharing: ServerSocket(port, backlog) also sets
 // SO_REUSEPORT, with which a second agent would bind the same port and take half the connections.
 void bindListeningSocket(Poco::Net::ServerSocket& socket, Poco::UInt16 port, int backlog) {

@@ -33,10 +33,6 @@ void waitForTermination(const std::function<void()>& applicationWait) {
     applicationWait();
 }
 
-void abortConnection(Poco::Net::StreamSocket& socket) {
-    socket.close();
-}
-
 // No SO_REUSEADDR here: on Windows it lets a second socket bind a port that is being listened on,
 // so a second agent would silently share the port instead of failing. Windows needs no reuse to
 // bind again right after a restart.

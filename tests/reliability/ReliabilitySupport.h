@@ -4,7 +4,6 @@
 
 #include "support/SampleSnapshot.h"
 
-#include <Poco/Net/HTTPServer.h>
 #include <Poco/Net/ServerSocket.h>
 #include <Poco/Timespan.h>
 #include <sys/types.h>
@@ -13,9 +12,11 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/Session.h"
-#include "report/RequestHeadDeadline.h"
+#include "report/FrontDoor.h"
 #include "snapshot/SystemSnapshot.h"
 
 namespace quorvane::test {
@@ -31,9 +32,10 @@ struct Fetched {
     std::string what;  // why it is not ok
 };
 
-// One GET on a new connection to 127.0.0.1:port, every wait bounded by `timeoutSeconds`.
+// One GET on a new connection to 127.0.0.1:port, every wait bounded by `timeoutSeconds`, from
+// the local address `source` (any of 127.0.0.0/8) when one is given.
 Fetched fetchReport(Poco::UInt16 port, const std::string& target = "/getdata",
-                    double timeoutSeconds = 10);
+                    double timeoutSeconds = 10, const std::string& source = std::string());
 
 // Empty when `document` is well-formed XML for expat (through Poco's SAX parser), else the
 // parser's message.
@@ -48,25 +50,45 @@ struct Tally {
 };
 
 // The agent's server pieces on an ephemeral 127.0.0.1 port, over the link-time fakes, with the
-// agent's limits (2 threads, 10 queued, 60 s connection time-out, 5 s for the request head).
+// agent's limits (2 threads, 10 queued, 60 s connection time-out, the front door's defaults).
 class InProcessServer {
   public:
     explicit InProcessServer(SystemSnapshot& snapshot,
                              Poco::Timespan connectionTimeout = Poco::Timespan(60, 0),
-                             std::chrono::milliseconds headDeadline = std::chrono::seconds(5));
+                             FrontDoorLimits limits = {});
+    // Connections whose request head has not come yet.
+    std::size_t pendingHeads() const { return server_->pendingHeads(); }
     ~InProcessServer();
 
     Poco::UInt16 port() const { return port_; }
     // What the agent does at shutdown: abort open connections, wait until no connection thread
-    // is left (bounded: false when threads remain after `seconds`), then close the socket.
+    // is left (false when that took longer than `seconds`), then close the socket.
     bool stop(double seconds = 30);
 
   private:
     Poco::Net::ServerSocket socket_;
-    std::unique_ptr<RequestHeadDeadline> headDeadline_;
-    std::unique_ptr<Poco::Net::HTTPServer> server_;
+    std::unique_ptr<FrontDoor> server_;
     Poco::UInt16 port_ = 0;
     bool stopped_ = false;
+};
+
+// Clients that hold connections without ever completing a request head: each sends one byte of
+// a head every `interval` and connects again the moment the server closes it, `perSource`
+// connections from each of the local `sources` (127.0.0.0/8), until destroyed.
+class SlowCrowd {
+  public:
+    SlowCrowd(Poco::UInt16 port, const std::vector<std::string>& sources, int perSource,
+              std::chrono::milliseconds interval);
+    ~SlowCrowd();
+    // Connections the server has closed so far.
+    long closedByServer() const { return closed_; }
+
+  private:
+    void run(Poco::UInt16 port, std::vector<std::string> sources, int perSource,
+             std::chrono::milliseconds interval);
+    std::atomic<bool> stop_{false};
+    std::atomic<long> closed_{0};
+    std::thread thread_;
 };
 
 // The one quorvane-agent child of this process, found in /proc, or -1.

@@ -1,0 +1,93 @@
+#include "platform/SocketWatch.h"
+
+#include <Poco/Exception.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+
+namespace quorvane {
+
+// epoll for the sockets, an eventfd to be woken by.
+struct SocketWatch::Impl {
+    int epoll = -1;
+    int wakeUp = -1;
+};
+
+SocketWatch::SocketWatch() : impl(std::make_unique<Impl>()) {
+    impl->epoll = epoll_create1(EPOLL_CLOEXEC);
+    impl->wakeUp = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.fd = impl->wakeUp;
+    if (impl->epoll < 0 || impl->wakeUp < 0 ||
+        epoll_ctl(impl->epoll, EPOLL_CTL_ADD, impl->wakeUp, &event) != 0) {
+        const int error = errno;
+        if (impl->epoll >= 0) {
+            close(impl->epoll);
+        }
+        if (impl->wakeUp >= 0) {
+            close(impl->wakeUp);
+        }
+        throw Poco::SystemException("cannot watch sockets", error);
+    }
+}
+
+SocketWatch::~SocketWatch() {
+    close(impl->epoll);
+    close(impl->wakeUp);
+}
+
+void SocketWatch::add(poco_socket_t socket) {
+    epoll_event event{};
+    event.events = EPOLLIN | EPOLLRDHUP;
+    event.data.fd = socket;
+    if (epoll_ctl(impl->epoll, EPOLL_CTL_ADD, socket, &event) != 0) {
+        throw Poco::SystemException("cannot watch a socket", errno);
+    }
+}
+
+void SocketWatch::remove(poco_socket_t socket) {
+    epoll_ctl(impl->epoll, EPOLL_CTL_DEL, socket, nullptr);
+}
+
+void SocketWatch::wait(int timeoutMs, std::vector<poco_socket_t>& ready) {
+    ready.clear();
+    epoll_event events[64];
+    const int count = epoll_wait(impl->epoll, events, 64, timeoutMs < 0 ? -1 : timeoutMs);
+    for (int i = 0; i < count; ++i) {
+        if (events[i].data.fd == impl->wakeUp) {
+            std::uint64_t wakes = 0;
+            [[maybe_unused]] const ssize_t drained = read(impl->wakeUp, &wakes, sizeof wakes);
+        } else {
+            ready.push_back(events[i].data.fd);
+        }
+    }
+}
+
+void SocketWatch::wake() {
+    const std::uint64_t one = 1;
+    // Only fails when the counter is about to overflow, and then a wake-up is pending anyway.
+    [[maybe_unused]] const ssize_t written = write(impl->wakeUp, &one, sizeof one);
+}
+
+// Close-on-exec from the start: the agent starts a helper process of its own.
+poco_socket_t acceptWaitingConnection(poco_socket_t listener, Poco::Net::SocketAddress& peer) {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    int socket;
+    do {
+        length = sizeof address;
+        socket = accept4(listener, reinterpret_cast<sockaddr*>(&address), &length, SOCK_CLOEXEC);
+    } while (socket < 0 && errno == EINTR);
+    if (socket < 0) {
+        return POCO_INVALID_SOCKET;
+    }
+    peer = Poco::Net::SocketAddress(reinterpret_cast<const sockaddr*>(&address), length);
+    return socket;
+}
+
+}  // namespace quorvane
