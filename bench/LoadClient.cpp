@@ -11,8 +11,14 @@
 //       opens `idle` connections that send nothing and `trickle` ones that send a request head
 //       one byte every `interval` seconds, then times one ordinary request (with `retry`, again
 //       after every drop, until the limit)
+//   quorvane-load crowd --port P [--sources 1] [--per-source 12] [--interval 1] [--settle 6]
+//                       [--polls 20] [--poll-interval 0.5] [--poll-timeout 2]
+//       `per-source` connections from each of `sources` addresses (127.0.1.1, ...) trickle a
+//       request head a byte every `interval` seconds and connect again the moment they are cut;
+//       after `settle` seconds a station from 127.0.0.2 polls, one attempt each, and counts
+//       the polls served within `poll-timeout`
 //
-// Only 127.0.0.1 is ever contacted; every wait is bounded.
+// Only 127.0.0.1 is ever contacted (from 127.0.0.0/8 addresses); every wait is bounded.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -34,6 +40,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "support/SlowCrowd.h"
 
 extern char** environ;
 
@@ -59,9 +67,15 @@ struct Options {
     bool retry = false;
     double limit = 70;
     double timeout = 10;  // per request, seconds
+    int sources = 1;
+    int perSource = 12;
+    double settle = 6;
+    int polls = 20;
+    double pollInterval = 0.5;
+    const char* source = nullptr;  // local address the requests come from, if not the default
 };
 
-int openConnection(int port, double timeoutSeconds) {
+int openConnection(int port, double timeoutSeconds, const char* source = nullptr) {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         return -1;
@@ -74,6 +88,15 @@ int openConnection(int port, double timeoutSeconds) {
     setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
     const int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    if (source != nullptr) {
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        if (inet_pton(AF_INET, source, &from.sin_addr) != 1 ||
+            bind(fd, reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0) {
+            close(fd);
+            return -1;
+        }
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(port));
@@ -88,7 +111,7 @@ int openConnection(int port, double timeoutSeconds) {
 // One request on a new connection. `received` gets every byte until the server closed.
 Outcome request(const Options& options, const std::string& message, std::string& received) {
     received.clear();
-    const int fd = openConnection(options.port, options.timeout);
+    const int fd = openConnection(options.port, options.timeout, options.source);
     if (fd < 0) {
         return Outcome::error;
     }
@@ -373,11 +396,54 @@ int runSlow(const Options& options) {
     return outcome == Outcome::ok ? 0 : 3;
 }
 
+// A station behind clients that never complete their request heads and reconnect at once.
+int runCrowd(const Options& options) {
+    std::vector<std::string> sources;
+    for (int i = 1; i <= options.sources; ++i) {
+        sources.push_back("127.0.1." + std::to_string(i));
+    }
+    quorvane::test::SlowCrowd crowd(
+        static_cast<std::uint16_t>(options.port), sources, options.perSource,
+        std::chrono::milliseconds(static_cast<long>(options.interval * 1000)));
+    usleep(static_cast<useconds_t>(options.settle * 1e6));
+    Options station = options;
+    station.timeout = options.limit;
+    station.source = "127.0.0.2";
+    const std::string message = getMessage(options);
+    int served = 0;
+    double slowest = 0;
+    std::string received;
+    const long cutBefore = crowd.closedByServer();
+    const auto begin = Clock::now();
+    for (int poll = 0; poll < options.polls; ++poll) {
+        const auto start = Clock::now();
+        const Outcome outcome = request(station, message, received);
+        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        if (outcome == Outcome::ok && seconds <= options.limit) {
+            ++served;
+            slowest = std::max(slowest, seconds);
+        }
+        const auto next = start + std::chrono::duration<double>(options.pollInterval);
+        while (Clock::now() < next) {
+            usleep(10000);
+        }
+    }
+    const double span = std::chrono::duration<double>(Clock::now() - begin).count();
+    std::printf(
+        "slow_connections=%d sources=%d polls=%d served=%d slowest_served_s=%.3f "
+        "slow_connections_cut_per_s=%.0f\n",
+        options.sources * options.perSource, options.sources, options.polls, served, slowest,
+        static_cast<double>(crowd.closedByServer() - cutBefore) / span);
+    return 0;
+}
+
 [[noreturn]] void usage() {
     std::fprintf(stderr,
-                 "usage: quorvane-load load|startup|slow [--port P] [--path T] [--concurrency N] "
-                 "[--requests M | --duration S] [--warmup S] [--agent PATH] [--runs N] "
-                 "[--idle N] [--trickle N] [--interval S] [--retry 0|1] [--limit S]\n");
+                 "usage: quorvane-load load|startup|slow|crowd [--port P] [--path T] "
+                 "[--concurrency N] [--requests M | --duration S] [--warmup S] [--agent PATH] "
+                 "[--runs N] [--idle N] [--trickle N] [--interval S] [--retry 0|1] [--limit S] "
+                 "[--sources N] [--per-source N] [--settle S] [--polls N] [--poll-interval S] "
+                 "[--poll-timeout S]\n");
     std::exit(2);
 }
 
@@ -420,8 +486,18 @@ int main(int argc, char** argv) {
             options.interval = std::max(0.01, std::atof(value));
         } else if (name == "--retry") {
             options.retry = std::atoi(value) != 0;
-        } else if (name == "--limit") {
+        } else if (name == "--limit" || name == "--poll-timeout") {
             options.limit = std::atof(value);
+        } else if (name == "--sources") {
+            options.sources = std::max(1, std::min(250, std::atoi(value)));
+        } else if (name == "--per-source") {
+            options.perSource = std::max(1, std::atoi(value));
+        } else if (name == "--settle") {
+            options.settle = std::max(0.0, std::atof(value));
+        } else if (name == "--polls") {
+            options.polls = std::max(1, std::atoi(value));
+        } else if (name == "--poll-interval") {
+            options.pollInterval = std::max(0.01, std::atof(value));
         } else {
             usage();
         }
@@ -437,6 +513,9 @@ int main(int argc, char** argv) {
     }
     if (options.mode == "slow") {
         return runSlow(options);
+    }
+    if (options.mode == "crowd") {
+        return runCrowd(options);
     }
     usage();
 }

@@ -8,19 +8,24 @@
 #   1. requests/s, p50 and p99 at concurrency 1, 2 and 8 for the agent's /getdata, nginx serving
 #      the very same report bytes as a static file with keep-alive off, and node_exporter's
 #      /metrics; all with the same client (bench/LoadClient.cpp), a new connection per request;
-#      at c=8 also with wrk for the agent and nginx; CPU per served request of each server;
-#      a chart (PNG, gnuplot) of req/s and p99 by concurrency;
+#      at c=8 also with ApacheBench (ab) for the agent and nginx; CPU per served request of each
+#      server; a chart (PNG, gnuplot) of req/s and p99 by concurrency;
 #   2. Google Benchmark: one report document and one refresh cycle, in µs;
-#   3. resources: resident memory after start and after 100,000 requests, CPU per idle refresh,
-#      time from process start to the first complete report;
+#   3. resources: resident memory after start and after 100,000 requests; CPU and voluntary
+#      wake-ups of all the agent's threads per idle refresh period; time from process start to
+#      the first complete report;
 #   4. how long an ordinary client waits behind slow clients: 2 silent connections; 2 silent and
-#      2 trickling ones; 12 silent ones that fill the server's threads and queue.
+#      2 trickling ones; 12 silent ones; and how many one-attempt station polls are served
+#      behind clients that trickle their heads and reconnect at once (12 from one address, 200
+#      from 50).
 #
-# Everything talks to 127.0.0.1 only. Every process started here is stopped on exit.
+# Everything talks to 127.0.0.1 only, in a private network namespace when run as root (the slow
+# clients come from other 127.x addresses). Every process started here is stopped on exit.
 # Knobs (environment): DURATION (s per cell, 5), IDLE_PERIODS (refresh periods, 6),
-# SOAK_REQUESTS (100000), SLOW_CLIENTS (1 = measure, each case bounded, in all up to 11 min when
+# SOAK_REQUESTS (100000), SLOW_CLIENTS (1 = measure, each case bounded, in all up to 12 min when
 # slow clients hold the agent; 0 = skip; only = nothing else), CHART (where the PNG goes;
-# docs/performance.png). A quick check of the script itself:
+# docs/performance.png), QUORVANE_AGENT (another agent binary to measure, e.g. an earlier build).
+# A quick check of the script itself:
 #   DURATION=1 IDLE_PERIODS=1 SOAK_REQUESTS=1000 SLOW_CLIENTS=0 CHART=/tmp/chart.png bench/run.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -36,7 +41,8 @@ BUILD=build-bench
 if [ "$SLOW_CLIENTS" = only ]; then
     scripts/deps.sh libbenchmark-dev >&2
 else
-    scripts/deps.sh nginx prometheus-node-exporter libbenchmark-dev wrk gnuplot-nox procps >&2
+    scripts/deps.sh nginx prometheus-node-exporter libbenchmark-dev apache2-utils gnuplot-nox \
+        procps >&2
 fi
 
 echo "Building (Release) into $BUILD/ ..." >&2
@@ -44,16 +50,14 @@ cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DQUORVANE_BUILD_BENCH=ON \
     -DQUORVANE_BUILD_TESTS=OFF >/dev/null
 cmake --build "$BUILD" -j"$(nproc)" >/dev/null
 
-# The agent always listens on 5782. When another program holds that port on a shared machine, run
-# the measurements in a private network namespace of their own (loopback only, nothing else).
-if [ -z "${QUORVANE_BENCH_NETNS:-}" ] && ss -Htln "sport = :5782" | grep -q . &&
-    [ "$(id -u)" -eq 0 ] && command -v unshare >/dev/null; then
-    echo "Port 5782 is taken here: measuring in a private network namespace." >&2
+# The agent always listens on 5782, and the slow clients take many 127.x addresses: measure in a
+# private network namespace of our own (loopback only, nothing else) when we can.
+if [ -z "${QUORVANE_BENCH_NETNS:-}" ] && [ "$(id -u)" -eq 0 ] && command -v unshare >/dev/null; then
     exec unshare -n env QUORVANE_BENCH_NETNS=1 bash -c 'ip link set lo up && exec "$0" "$@"' \
         "$0" "$@"
 fi
 
-AGENT=$PWD/$BUILD/quorvane-agent
+AGENT=${QUORVANE_AGENT:-$PWD/$BUILD/quorvane-agent}
 LOAD=$PWD/$BUILD/bench/quorvane-load
 REPORT_BENCH=$PWD/$BUILD/bench/quorvane-report-bench
 
@@ -138,15 +142,12 @@ rss_kb() {  # pid [field]: VmRSS, or RssAnon / RssFile
     awk -v key="${2:-VmRSS}:" '$1 == key {print $2}' "/proc/$1/status"
 }
 
-# CPU time of every thread of a process, in ns (scheduler accounting, not 10 ms ticks).
-cpu_ns() {
-    cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{sum += $1} END {printf "%.0f", sum}'
-}
-
-threads_ns() {  # one line per thread: tid cpu_ns context_switches
+# Every thread of a process: CPU time in ns (scheduler accounting, not 10 ms ticks), and how
+# often it went to sleep of its own accord.
+threads_ns() {  # one line per thread: tid cpu_ns voluntary_context_switches
     local task
     for task in /proc/"$1"/task/*; do
-        echo "${task##*/} $(cut -d' ' -f1,3 "$task/schedstat" 2>/dev/null)"
+        echo "${task##*/} $(cut -d' ' -f1 "$task/schedstat" 2>/dev/null) $(awk '$1 == "voluntary_ctxt_switches:" {print $2}' "$task/status" 2>/dev/null)"
     done | sort
 }
 
@@ -175,8 +176,19 @@ slow_case() {  # label limit quorvane-load slow arguments...
     echo "| $label | $(field third_client_wait_s "$line") s ($outcome) | $ends | $(field ok "$AFTER_SLOW") of 10 ok |"
 }
 
+# A station polling once every 0.5 s behind clients that trickle their heads a byte a second and
+# connect again the moment they are cut.
+crowd_case() {  # label sources per-source
+    local line
+    start_agent
+    line=$("$LOAD" crowd --port "$AGENT_PORT" --sources "$2" --per-source "$3" --interval 1 \
+        --settle 6 --polls 20 --poll-interval 0.5 --poll-timeout 2) || true
+    stop_pid "$AGENT_PID"
+    echo "| $1 | $(field served "$line") of $(field polls "$line") | $(field slowest_served_s "$line") s | $(field slow_connections_cut_per_s "$line") |"
+}
+
 slow_clients() {
-    echo "Slow clients: 3 cases, each bounded (70 s, 150 s, 420 s) ..." >&2
+    echo "Slow clients: 5 cases, each bounded (70 s, 150 s, 420 s, 20 s, 20 s) ..." >&2
     echo
     echo "## Slow clients"
     echo
@@ -187,6 +199,11 @@ slow_clients() {
         --interval 2
     slow_case "12 silent connections never closed; the client connects again after each drop" 420 \
         --idle 12 --retry 1
+    echo
+    echo "| clients trickling a head a byte a second, reconnecting at once when cut | station polls served (one attempt each, 0.5 s apart, 2 s time-out) | slowest served | slow connections cut per s |"
+    echo "|---|---|---|---|"
+    crowd_case "12 from one address" 1 12
+    crowd_case "200 from 50 addresses" 50 4
 }
 
 if [ "$SLOW_CLIENTS" = only ]; then
@@ -255,7 +272,7 @@ serving_ticks() {  # name
     esac
 }
 
-declare -A RPS P50 P99 BYTES CPU_US WRK_RPS WRK_P99
+declare -A RPS P50 P99 BYTES CPU_US AB_RPS AB_P99 AB_FAILED AB_CPU_US
 measure() {  # name port path concurrency
     local line before after
     "$LOAD" load --port "$2" --path "$3" --concurrency "$4" --duration 0.5 --warmup 0 \
@@ -272,16 +289,20 @@ measure() {  # name port path concurrency
         -v n="$(field ok "$line")" 'BEGIN {if (n > 0) printf "%.1f", t * 1e6 / hz / n; else print "-"}')
     echo "  $1 c=$4: $line cpu_us_per_request=${CPU_US[$1,$4]}" >&2
 }
-# The c=8 cell again with wrk: the two clients disagree on the agent/nginx ratio, so both are
-# printed.
-measure_wrk() {  # name port path
-    local out
-    out=$(wrk -t2 -c8 -d"${DURATION}s" -H "Connection: close" --latency \
-        "http://127.0.0.1:$2$3" 2>&1) || true
-    WRK_RPS[$1]=$(echo "$out" | awk '/^Requests\/sec:/ {printf "%.0f", $2}')
-    WRK_P99[$1]=$(echo "$out" | awk '$1 == "99%" {v = $2; u = v; sub(/[a-z]+$/, "", v)
-        sub(/^[0-9.]+/, "", u); f = (u == "us") ? 0.001 : (u == "s") ? 1000 : 1; printf "%.2f", v * f}')
-    echo "  $1 wrk c=8: ${WRK_RPS[$1]} req/s, p99 ${WRK_P99[$1]} ms $(echo "$out" | grep -i 'errors' | tr -s ' ')" >&2
+# The c=8 cell again with ApacheBench, which reads a response without a length to its close (wrk
+# counts every such response as a read error and reconnects, so its figure is no throughput).
+measure_ab() {  # name port path
+    local out before after
+    before=$(serving_ticks "$1")
+    out=$(ab -q -c 8 -t "$DURATION" -n 10000000 "http://127.0.0.1:$2$3" 2>&1) || true
+    after=$(serving_ticks "$1")
+    AB_RPS[$1]=$(echo "$out" | awk '/^Requests per second:/ {printf "%.0f", $4}')
+    AB_P99[$1]=$(echo "$out" | awk '$1 == "99%" {print $2}')
+    AB_FAILED[$1]=$(echo "$out" | awk '/^Failed requests:/ {print $3}')
+    AB_CPU_US[$1]=$(awk -v t="$((after - before))" -v hz="$(getconf CLK_TCK)" \
+        -v n="$(echo "$out" | awk '/^Complete requests:/ {print $3}')" \
+        'BEGIN {if (n > 0) printf "%.1f", t * 1e6 / hz / n; else print "-"}')
+    echo "  $1 ab c=8: ${AB_RPS[$1]} req/s, p99 ${AB_P99[$1]} ms, failed ${AB_FAILED[$1]}, cpu_us_per_request=${AB_CPU_US[$1]}" >&2
 }
 echo "Load: ${DURATION} s per cell after 0.5 s warm-up ..." >&2
 LOADAVG_BEFORE=$(cut -d' ' -f1-3 /proc/loadavg)
@@ -290,8 +311,8 @@ for c in 1 2 8; do
     measure nginx "$NGINX_PORT" /getdata "$c"
     measure node_exporter "$NODE_PORT" /metrics "$c"
 done
-measure_wrk agent "$AGENT_PORT" /getdata
-measure_wrk nginx "$NGINX_PORT" /getdata
+measure_ab agent "$AGENT_PORT" /getdata
+measure_ab nginx "$NGINX_PORT" /getdata
 stop_pid "$NGINX_PID"
 stop_pid "$NODE_PID"
 stop_pid "$AGENT_PID"
@@ -305,7 +326,8 @@ echo
 echo "- date: $(date -u '+%Y-%m-%d %H:%M UTC')"
 echo "- nproc: $(nproc); CPU: $(lscpu | sed -n 's/^Model name: *//p' | head -1); kernel: $(uname -r)"
 echo "- load average before the load runs: $LOADAVG_BEFORE"
-[ -n "${QUORVANE_BENCH_NETNS:-}" ] && echo "- run in a private network namespace (port 5782 was taken on the host)"
+[ -n "${QUORVANE_BENCH_NETNS:-}" ] && echo "- run in a private network namespace of its own (loopback only)"
+echo "- agent measured: $AGENT"
 echo "- commit: $(git rev-parse --short HEAD 2>/dev/null || echo unknown)$(git diff --quiet 2>/dev/null || echo ' (with local changes)')"
 echo "- response sizes: agent ${BYTES[agent]} B, nginx ${BYTES[nginx]} B, node_exporter ${BYTES[node_exporter]} B (header included)"
 echo
@@ -319,12 +341,12 @@ done
 echo
 echo "### c=8 with both clients; CPU per served request"
 echo
-echo "| client | agent req/s | agent p99 ms | nginx req/s | nginx p99 ms | agent/nginx |"
-echo "|---|---|---|---|---|---|"
-echo "| bench/LoadClient.cpp | ${RPS[agent,8]} | $(ms "${P99[agent,8]}") | ${RPS[nginx,8]} | $(ms "${P99[nginx,8]}") | $(ratio "${RPS[agent,8]}" "${RPS[nginx,8]}") |"
-echo "| wrk -t2 -c8 -H \"Connection: close\" | ${WRK_RPS[agent]:-?} | ${WRK_P99[agent]:-?} | ${WRK_RPS[nginx]:-?} | ${WRK_P99[nginx]:-?} | $(ratio "${WRK_RPS[agent]:-0}" "${WRK_RPS[nginx]:-0}") |"
+echo "| client | agent req/s | agent p99 ms | agent CPU µs per request | nginx req/s | nginx p99 ms | nginx CPU µs per request | agent/nginx |"
+echo "|---|---|---|---|---|---|---|---|"
+echo "| bench/LoadClient.cpp | ${RPS[agent,8]} | $(ms "${P99[agent,8]}") | ${CPU_US[agent,8]} | ${RPS[nginx,8]} | $(ms "${P99[nginx,8]}") | ${CPU_US[nginx,8]} | $(ratio "${RPS[agent,8]}" "${RPS[nginx,8]}") |"
+echo "| ab -c 8 (failed: agent ${AB_FAILED[agent]:-?}, nginx ${AB_FAILED[nginx]:-?}) | ${AB_RPS[agent]:-?} | ${AB_P99[agent]:-?} | ${AB_CPU_US[agent]:-?} | ${AB_RPS[nginx]:-?} | ${AB_P99[nginx]:-?} | ${AB_CPU_US[nginx]:-?} | $(ratio "${AB_RPS[agent]:-0}" "${AB_RPS[nginx]:-0}") |"
 echo
-echo "CPU per served request over the c=8 cell of the bench client (utime + stime from /proc/PID/stat): agent process ${CPU_US[agent,8]} µs, nginx's workers together ${CPU_US[nginx,8]} µs, node_exporter ${CPU_US[node_exporter,8]} µs."
+echo "CPU per served request: utime + stime from /proc/PID/stat over the cell, of the agent process and of nginx's workers together (node_exporter at c=8 with the bench client: ${CPU_US[node_exporter,8]} µs)."
 
 # The chart beside docs/performance.md. Log scales: node_exporter serves a page 30 times the size.
 {
@@ -388,19 +410,15 @@ PSS_AFTER=$(awk '/^Pss:/ {print $2}' "/proc/$AGENT_PID/smaps_rollup" 2>/dev/null
 HWM=$(awk '/^VmHWM:/ {print $2}' "/proc/$AGENT_PID/status")
 sleep 1
 UC0=$(refresh_count)
-CPU0=$(cpu_ns "$AGENT_PID")
 T0=$(ticks "$AGENT_PID")
 threads_ns "$AGENT_PID" >"$WORK/threads0"
 sleep $((IDLE_PERIODS * 5))
-CPU1=$(cpu_ns "$AGENT_PID")
 T1=$(ticks "$AGENT_PID")
 threads_ns "$AGENT_PID" >"$WORK/threads1"
-# The accepting thread is the one that wakes most (it polls every 250 ms); of the others, the
-# refresh timer's thread is the one that used the most CPU.
-SPLIT=$(join "$WORK/threads0" "$WORK/threads1" | awk '{cpu = $4 - $2; sw = $5 - $3
-    if (sw > maxsw) {maxsw = sw; acc = cpu; accid = $1}
-    list[$1] = cpu} END {for (t in list) if (t != accid && list[t] > timer) timer = list[t]
-    printf "%.0f %.0f %d", acc, timer, maxsw}')
+# Per thread over the idle periods: CPU (schedstat) and voluntary wake-ups (status); a thread
+# that exists at one end only is counted from zero.
+THREADS_IDLE=$(join -a 2 -e 0 -o 0,1.2,1.3,2.2,2.3 "$WORK/threads0" "$WORK/threads1" |
+    awk '{printf "%s %.0f %d\n", $1, $4 - $2, $5 - $3}' | sort -k3,3nr)
 UC1=$(refresh_count)
 REFRESHES=$((UC1 - UC0))
 stop_pid "$AGENT_PID"
@@ -414,16 +432,12 @@ echo "| resident memory after start (first report served) | $RSS_START kB ($FILE
 echo "| resident memory after $(field ok "$SOAK") more requests (c=8, drops $(field drops "$SOAK"), errors $(field errors "$SOAK")) | $RSS_AFTER kB (peak $HWM kB) |"
 echo "| private (anonymous) part after those requests; proportional set size | $ANON_AFTER kB; PSS $PSS_AFTER kB |"
 echo "| growth over those requests | $((RSS_AFTER - RSS_START)) kB |"
-awk -v a="$CPU0" -v b="$CPU1" -v n="$REFRESHES" -v s="$SPLIT" -v t="$((T1 - T0))" -v hz="$(getconf CLK_TCK)" 'BEGIN {
-    if (n > 0) {
-        printf "| CPU per refresh period while idle (whole process, %d refreshes) | %.0f µs (from utime+stime ticks: %.0f µs) |\n", n, (b - a) / n / 1000, t * 1e6 / hz / n
-        split(s, f, " ")
-        printf "| of which the refresh (timer thread) | %.0f µs per refresh |\n", f[2] / n / 1000
-        printf "| of which the accepting thread (%d wake-ups of its 250 ms poll) | %.0f µs per period |\n", f[3], f[1] / n / 1000
-    } else {
-        print "| CPU per refresh while idle | no refresh seen |"
-    }
-}'
+echo "$THREADS_IDLE" | awk -v n="$IDLE_PERIODS" -v r="$REFRESHES" -v t="$((T1 - T0))" -v hz="$(getconf CLK_TCK)" '
+    {cpu += $2; wakes += $3; count++; if ($3 > 0 || $2 > 0) lines = lines sprintf("%s%.1f (%.0f µs)", sep, $3 / n, $2 / n / 1000); if ($3 > 0 || $2 > 0) sep = ", "}
+    END {
+        printf "| idle, all %d threads, per 5 s period (%d periods, %d refreshes) | %.0f µs CPU (utime+stime ticks: %.0f µs), %.1f voluntary wake-ups |\n", count, n, r, cpu / n / 1000, t * 1e6 / hz / n, wakes / n
+        printf "| of which, per thread that ran: wake-ups (CPU) per period | %s |\n", lines
+    }'
 echo "| process start to first complete report (5 runs) | median $(field first_report_ms_median "$STARTUP") ms, max $(field first_report_ms_max "$STARTUP") ms |"
 
 # ---------------------------------------------------------------------------------------------

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "support/SampleSnapshot.h"
+#include "support/SlowCrowd.h"
 
 #include <Poco/Net/ServerSocket.h>
 #include <Poco/Timespan.h>
@@ -70,25 +71,6 @@ class InProcessServer {
     std::unique_ptr<FrontDoor> server_;
     Poco::UInt16 port_ = 0;
     bool stopped_ = false;
-};
-
-// Clients that hold connections without ever completing a request head: each sends one byte of
-// a head every `interval` and connects again the moment the server closes it, `perSource`
-// connections from each of the local `sources` (127.0.0.0/8), until destroyed.
-class SlowCrowd {
-  public:
-    SlowCrowd(Poco::UInt16 port, const std::vector<std::string>& sources, int perSource,
-              std::chrono::milliseconds interval);
-    ~SlowCrowd();
-    // Connections the server has closed so far.
-    long closedByServer() const { return closed_; }
-
-  private:
-    void run(Poco::UInt16 port, std::vector<std::string> sources, int perSource,
-             std::chrono::milliseconds interval);
-    std::atomic<bool> stop_{false};
-    std::atomic<long> closed_{0};
-    std::thread thread_;
 };
 
 // The one quorvane-agent child of this process, found in /proc, or -1.

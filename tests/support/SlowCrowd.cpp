@@ -1,0 +1,93 @@
+#include "SlowCrowd.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace quorvane::test {
+
+SlowCrowd::SlowCrowd(std::uint16_t port, const std::vector<std::string>& sources, int perSource,
+                     std::chrono::milliseconds interval)
+    : thread_(&SlowCrowd::run, this, port, sources, perSource, interval) {}
+
+SlowCrowd::~SlowCrowd() {
+    stop_ = true;
+    thread_.join();
+}
+
+void SlowCrowd::run(std::uint16_t port, std::vector<std::string> sources, int perSource,
+                    std::chrono::milliseconds interval) {
+    struct Slot {
+        sockaddr_in from{};
+        int fd = -1;
+        std::size_t sent = 0;
+    };
+    std::vector<Slot> slots;
+    for (const auto& source : sources) {
+        for (int i = 0; i < perSource; ++i) {
+            Slot slot;
+            slot.from.sin_family = AF_INET;
+            inet_pton(AF_INET, source.c_str(), &slot.from.sin_addr);
+            slots.push_back(slot);
+        }
+    }
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const std::string head = "GET /getdata HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Pad: ";
+    // Not blocking: a connection whose handshake the full backlog drops is retried by the
+    // system while the others go on.
+    auto connectSlot = [&to](Slot& slot) {
+        slot.fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        slot.sent = 0;
+        if (bind(slot.fd, reinterpret_cast<const sockaddr*>(&slot.from), sizeof slot.from) != 0 ||
+            (connect(slot.fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0 &&
+             errno != EINPROGRESS)) {
+            close(slot.fd);
+            slot.fd = -1;
+        }
+    };
+    auto nextByte = std::chrono::steady_clock::now();
+    while (!stop_) {
+        std::vector<pollfd> watched;
+        for (auto& slot : slots) {
+            if (slot.fd < 0) {
+                connectSlot(slot);
+            }
+            watched.push_back({slot.fd, POLLIN, 0});
+        }
+        poll(watched.data(), watched.size(), 20);
+        for (std::size_t i = 0; i < slots.size(); ++i) {
+            char byte;
+            if (slots[i].fd >= 0 && (watched[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0 &&
+                recv(slots[i].fd, &byte, 1, 0) <= 0) {
+                close(slots[i].fd);
+                slots[i].fd = -1;
+                ++closed_;
+            }
+        }
+        if (std::chrono::steady_clock::now() >= nextByte) {
+            nextByte += interval;
+            for (auto& slot : slots) {
+                if (slot.fd >= 0) {
+                    const char byte = slot.sent < head.size() ? head[slot.sent] : 'a';
+                    if (send(slot.fd, &byte, 1, MSG_NOSIGNAL) == 1) {
+                        ++slot.sent;
+                    }
+                }
+            }
+        }
+    }
+    for (auto& slot : slots) {
+        if (slot.fd >= 0) {
+            close(slot.fd);
+        }
+    }
+}
+
+}  // namespace quorvane::test
