@@ -200,6 +200,8 @@ void FrontDoor::acceptWaiting() {
         auto* impl = new HeadFirstSocketImpl(accepted);
         Poco::Net::StreamSocket socket(impl);
         try {
+            // As the dependency's own server does with every connection it accepts.
+            socket.setNoDelay(true);
             socket.setBlocking(false);
         } catch (const Poco::Exception&) {
             continue;  // reset already
@@ -213,16 +215,47 @@ void FrontDoor::admit(Pending&& connection) {
     if (full < pending_.size()) {
         release(full);
     }
-    const poco_socket_t socket = connection.socket.impl()->sockfd();
+    // The head often arrives with the connection: then it is never watched.
+    switch (readAvailable(connection)) {
+        case HeadState::complete:
+            handOver(connection.socket);
+            return;
+        case HeadState::refused:
+            return;
+        case HeadState::waiting:
+            break;
+    }
     try {
-        watch_.add(socket);
+        watch_.add(connection.socket.impl()->sockfd());
     } catch (const Poco::Exception&) {
         return;  // closed with the connection
     }
     pending_.push_back(std::move(connection));
     pendingCount_ = pending_.size();
-    // The head often arrives with the connection.
-    readHead(socket);
+}
+
+FrontDoor::HeadState FrontDoor::readAvailable(Pending& connection) {
+    HeadFirstSocketImpl& impl = *connection.impl;
+    try {
+        for (;;) {
+            const int count = impl.receiveMore(limits_.maxHeadBytes - impl.head().size());
+            if (count > 0) {
+                if (connection.scanner.complete(impl.head())) {
+                    return HeadState::complete;
+                }
+                if (impl.head().size() >= limits_.maxHeadBytes) {
+                    return HeadState::refused;
+                }
+            } else if (count == 0) {
+                // A head cut short by the end of the stream is read and answered at once too.
+                return impl.head().empty() ? HeadState::refused : HeadState::complete;
+            } else {
+                return HeadState::waiting;
+            }
+        }
+    } catch (const Poco::Exception&) {
+        return HeadState::refused;  // reset by the client
+    }
 }
 
 void FrontDoor::readHead(poco_socket_t socket) {
@@ -233,31 +266,22 @@ void FrontDoor::readHead(poco_socket_t socket) {
         return;
     }
     const std::size_t index = static_cast<std::size_t>(found - pending_.begin());
-    Pending& connection = *found;
-    bool ended = false;
-    try {
-        while (connection.impl->head().size() < limits_.maxHeadBytes) {
-            const int count =
-                connection.impl->receiveMore(limits_.maxHeadBytes - connection.impl->head().size());
-            if (count <= 0) {
-                ended = count == 0;
-                break;
-            }
+    switch (readAvailable(*found)) {
+        case HeadState::complete: {
+            const Poco::Net::StreamSocket complete = found->socket;
+            release(index);
+            handOver(complete);
+            break;
         }
-    } catch (const Poco::Exception&) {
-        release(index);  // reset by the client
-        return;
-    }
-    const std::string& head = connection.impl->head();
-    if (connection.scanner.complete(head) || (ended && !head.empty())) {
-        // A head cut short by the end of the stream is read and answered at once as well.
-        handOver(index);
-    } else if (ended || head.size() >= limits_.maxHeadBytes) {
-        release(index);
+        case HeadState::refused:
+            release(index);
+            break;
+        case HeadState::waiting:
+            break;
     }
 }
 
-// Forgets the connection; its socket closes unless it was handed over.
+// Forgets a watched connection; its socket closes unless it is handed over.
 void FrontDoor::release(std::size_t index) {
     watch_.remove(pending_[index].socket.impl()->sockfd());
     pending_.erase(pending_.begin() + static_cast<std::ptrdiff_t>(index));
@@ -265,9 +289,7 @@ void FrontDoor::release(std::size_t index) {
 }
 
 // The dispatcher queues it for a connection thread, or refuses it when its queue is full.
-void FrontDoor::handOver(std::size_t index) {
-    Poco::Net::StreamSocket socket = pending_[index].socket;
-    release(index);
+void FrontDoor::handOver(Poco::Net::StreamSocket socket) {
     try {
         socket.setBlocking(true);
     } catch (const Poco::Exception&) {

@@ -10,6 +10,7 @@
 #include <Poco/Net/HTTPServerParams.h>
 #include <Poco/Net/IPAddress.h>
 #include <Poco/Net/ServerSocket.h>
+#include <Poco/Net/StreamSocket.h>
 #include <Poco/Net/TCPServerDispatcher.h>
 
 #include <algorithm>
@@ -94,13 +95,16 @@ class FrontDoor {
   private:
     struct Pending;
     class Handlers;
+    enum class HeadState { waiting, complete, refused };
 
     void run();
     void acceptWaiting();
     void admit(Pending&& connection);
+    // Takes what the client has sent by now (without waiting) and says what it makes.
+    HeadState readAvailable(Pending& connection);
     void readHead(poco_socket_t socket);
     void release(std::size_t index);
-    void handOver(std::size_t index);
+    void handOver(Poco::Net::StreamSocket socket);
 
     Poco::Net::ServerSocket socket_;
     const FrontDoorLimits limits_;
