@@ -8,5 +8,6 @@
 //   of it last, after the other thread's last use of it.
 extern "C" const char* __tsan_default_suppressions() {
     return "race:Poco::Delegate<Poco::Net::HTTPServerConnection\n"
+           "race:FrontDoor::Handlers::abortConnections\n"
            "race:~HeadFirstSocketImpl\n";
 }

@@ -189,7 +189,7 @@ TEST_F(EndpointLoadTest, SilentAndTricklingClientsDoNotDelayAnOrdinaryClient) {
     EXPECT_TRUE(server.stop());
 }
 
-// Clients that trickle their heads and connect again the moment they are cut, from one address
+// Clients that trickle their heads and connect again as soon as they are cut, from one address
 // and then from 50, more than the pending set holds: a station polling from an address of its own
 // is served on every poll, because the set always makes room for a new address and no connection
 // thread or queue place ever waits for a head.
@@ -209,12 +209,12 @@ TEST_F(EndpointLoadTest, AStationIsServedBehindReconnectingSlowClientsFromOneOrM
     } crowds[] = {{"12 from one address", {"127.0.0.1"}, 12}, {"200 from 50 addresses", many, 4}};
     for (const auto& crowd : crowds) {
         SlowCrowd slow(server.port(), crowd.sources, crowd.perSource,
-                       std::chrono::milliseconds(100));
+                       std::chrono::milliseconds(100), std::chrono::milliseconds(20));
         std::this_thread::sleep_for(std::chrono::milliseconds(700));
         int served = 0;
         std::string firstFailure;
         for (int poll = 0; poll < 10; ++poll) {
-            const Fetched fetched = fetchReport(server.port(), "/getdata", 2, "127.0.0.2");
+            const Fetched fetched = fetchReport(server.port(), "/getdata", 5, "127.0.0.2");
             served += fetched.outcome == Outcome::ok ? 1 : 0;
             if (fetched.outcome != Outcome::ok && firstFailure.empty()) {
                 firstFailure = fetched.what;

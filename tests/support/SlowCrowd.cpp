@@ -11,8 +11,8 @@
 namespace quorvane::test {
 
 SlowCrowd::SlowCrowd(std::uint16_t port, const std::vector<std::string>& sources, int perSource,
-                     std::chrono::milliseconds interval)
-    : thread_(&SlowCrowd::run, this, port, sources, perSource, interval) {}
+                     std::chrono::milliseconds interval, std::chrono::milliseconds pause)
+    : thread_(&SlowCrowd::run, this, port, sources, perSource, interval, pause) {}
 
 SlowCrowd::~SlowCrowd() {
     stop_ = true;
@@ -20,11 +20,12 @@ SlowCrowd::~SlowCrowd() {
 }
 
 void SlowCrowd::run(std::uint16_t port, std::vector<std::string> sources, int perSource,
-                    std::chrono::milliseconds interval) {
+                    std::chrono::milliseconds interval, std::chrono::milliseconds pause) {
     struct Slot {
         sockaddr_in from{};
         int fd = -1;
         std::size_t sent = 0;
+        std::chrono::steady_clock::time_point again;  // when to connect again after a close
     };
     std::vector<Slot> slots;
     for (const auto& source : sources) {
@@ -55,8 +56,9 @@ void SlowCrowd::run(std::uint16_t port, std::vector<std::string> sources, int pe
     auto nextByte = std::chrono::steady_clock::now();
     while (!stop_) {
         std::vector<pollfd> watched;
+        const auto now = std::chrono::steady_clock::now();
         for (auto& slot : slots) {
-            if (slot.fd < 0) {
+            if (slot.fd < 0 && now >= slot.again) {
                 connectSlot(slot);
             }
             watched.push_back({slot.fd, POLLIN, 0});
@@ -68,6 +70,7 @@ void SlowCrowd::run(std::uint16_t port, std::vector<std::string> sources, int pe
                 recv(slots[i].fd, &byte, 1, 0) <= 0) {
                 close(slots[i].fd);
                 slots[i].fd = -1;
+                slots[i].again = std::chrono::steady_clock::now() + pause;
                 ++closed_;
             }
         }
