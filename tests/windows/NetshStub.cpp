@@ -3,8 +3,10 @@
 // "advfirewall firewall add rule" adds and "advfirewall firewall delete rule" removes, one line
 // each in netsh-rules.txt next to itself, and records every call in netsh-calls.txt. With a file
 // netsh-fails.txt next to it, adding a rule fails as a refused netsh would (exit 1).
+// clang-format off
 #include <windows.h>
 #include <shellapi.h>
+// clang-format on
 
 #include <cstdio>
 #include <fstream>
