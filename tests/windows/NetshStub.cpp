@@ -104,12 +104,6 @@ int wmain() {
     std::vector<std::string> rules = readLines(rulesFile);
 
     if (lower(args[2]) == "add") {
-        for (const char* required : {"name", "dir", "action"}) {
-            if (valueOf(rule, required) == "\x01") {
-                std::printf("A specified value is not valid: %s is required.\n", required);
-                return 1;
-            }
-        }
         if (GetFileAttributesW(besideMe(L"netsh-fails.txt").c_str()) != INVALID_FILE_ATTRIBUTES) {
             std::printf("An error occurred while adding the rule.\n");
             return 1;
