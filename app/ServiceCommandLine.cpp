@@ -67,11 +67,10 @@ const ServiceOption* optionNamedBy(const std::wstring& argument, bool& hasValue)
     return found;
 }
 
-}  // namespace
-
-std::vector<std::wstring> withAutomaticStartup(const std::vector<std::wstring>& arguments) {
-    bool registering = false;
-    bool startupGiven = false;
+// Calls `visit` with each option the command line gives, in order, as the dependency resolves
+// them. True when the last option still waits for its value.
+template <class Visit>
+bool forEachOption(const std::vector<std::wstring>& arguments, Visit visit) {
     // An option that needs an argument and has none takes the next argument as its value.
     bool valuePending = false;
     for (std::size_t i = 1; i < arguments.size(); ++i) {
@@ -84,10 +83,25 @@ std::vector<std::wstring> withAutomaticStartup(const std::vector<std::wstring>& 
         if (option == nullptr) {
             continue;
         }
-        registering = registering || option == &kServiceOptions[0];
-        startupGiven = startupGiven || option == &kServiceOptions[4];
+        visit(*option);
         valuePending = option->takesArgument && !hasValue;
     }
+    return valuePending;
+}
+
+const ServiceOption& kRegister = kServiceOptions[0];
+const ServiceOption& kUnregister = kServiceOptions[1];
+const ServiceOption& kStartup = kServiceOptions[4];
+
+}  // namespace
+
+std::vector<std::wstring> withAutomaticStartup(const std::vector<std::wstring>& arguments) {
+    bool registering = false;
+    bool startupGiven = false;
+    const bool valuePending = forEachOption(arguments, [&](const ServiceOption& option) {
+        registering = registering || &option == &kRegister;
+        startupGiven = startupGiven || &option == &kStartup;
+    });
     std::vector<std::wstring> result = arguments;
     // With a value still pending, an appended option would become that value; the dependency
     // reports the missing argument instead.
@@ -95,6 +109,16 @@ std::vector<std::wstring> withAutomaticStartup(const std::vector<std::wstring>& 
         result.push_back(L"/startup=auto");
     }
     return result;
+}
+
+bool registersService(const std::vector<std::wstring>& arguments) {
+    const ServiceOption* action = nullptr;
+    forEachOption(arguments, [&](const ServiceOption& option) {
+        if (&option == &kRegister || &option == &kUnregister) {
+            action = &option;
+        }
+    });
+    return action == &kRegister;
 }
 
 }  // namespace quorvane

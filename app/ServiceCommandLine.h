@@ -12,4 +12,9 @@ namespace quorvane {
 // is ambiguous), the value after "=" or ":" or else the next argument.
 std::vector<std::wstring> withAutomaticStartup(const std::vector<std::wstring>& arguments);
 
+// True when the dependency, given these arguments, registers the service: of /registerService and
+// /unregisterService the last one decides, as in the dependency. The registration it makes is
+// completed afterwards (restart actions, dependency on WMI).
+bool registersService(const std::vector<std::wstring>& arguments);
+
 }  // namespace quorvane

@@ -2,6 +2,7 @@
 #include "platform/Process.h"
 
 #if defined(_WIN32)
+#include <string>
 #include <vector>
 
 #include "ServiceCommandLine.h"
@@ -16,7 +17,19 @@ int wmain(int argc, wchar_t** argv) {
     }
     pointers.push_back(nullptr);
     quorvane::QuorvaneAgent agent;
-    return agent.run(static_cast<int>(arguments.size()), pointers.data());
+    const int result = agent.run(static_cast<int>(arguments.size()), pointers.data());
+    if (result != 0 || !quorvane::registersService(arguments)) {
+        return result;
+    }
+    // The dependency registered the bare service; its restart actions and its dependency on WMI
+    // are added here, under the name the dependency gave it.
+    const std::string failure =
+        quorvane::completeServiceRegistration(agent.config().getString("application.baseName"));
+    if (!failure.empty()) {
+        agent.logger().error(failure);
+        return 70;  // as a failed registration ends
+    }
+    return 0;
 }
 #else
 int main(int argc, char** argv) {

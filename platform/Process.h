@@ -4,6 +4,7 @@
 #include <Poco/Net/ServerSocket.h>
 
 #include <functional>
+#include <string>
 
 namespace quorvane {
 
@@ -28,6 +29,13 @@ void waitForTermination(const std::function<void()>& applicationWait);
 // Binds `socket` to `port` on every IPv4 interface and starts listening, so that a second agent
 // on the same port fails instead of sharing it.
 void bindListeningSocket(Poco::Net::ServerSocket& socket, Poco::UInt16 port, int backlog);
+
+// Completes the registration of the service `serviceName` that the dependency has just made
+// (/registerService): restarted 5 s after every failure, the count of failures reset after a day,
+// an error exit counting as a failure; started after WMI (Winmgmt). On failure the registration is
+// undone and the result says what failed; empty on success. Nothing to do on Linux, where the
+// systemd unit carries the same settings.
+std::string completeServiceRegistration(const std::string& serviceName);
 
 // Called first when the agent stops: a refresh waiting for a hung file system gives up at once,
 // and later ones do not wait, so the stop is never held up. Windows bounds its waits otherwise.

@@ -24,6 +24,10 @@ class Session {
     // True when the system can be read. The application goes on after false; the probes then
     // fail and keep their destinations.
     bool open();
+    // Before every later refresh: a session that open() could not connect tries again, within a
+    // bound of a few seconds, so a system service that comes up late is read from then on. True
+    // when the system can be read; false after close().
+    bool retryOpen();
     // Releases what the session holds; safe when not open, partly open or already closed.
     void close();
 

@@ -17,6 +17,11 @@ set(QUORVANE_WMI_PROBE_SOURCES
 )
 
 # The agent's version as four 16-bit numbers from the project version; parts it leaves out are 0.
+# QUORVANE_VERSION_TWEAK in the environment at configure time replaces the fourth part: another
+# build of the same release (scripts/package.sh takes it too).
+if(NOT "$ENV{QUORVANE_VERSION_TWEAK}" STREQUAL "")
+    set(PROJECT_VERSION_TWEAK "$ENV{QUORVANE_VERSION_TWEAK}")
+endif()
 foreach(_quorvane_part MAJOR MINOR PATCH TWEAK)
     set(_quorvane_value "${PROJECT_VERSION_${_quorvane_part}}")
     if(_quorvane_value STREQUAL "")

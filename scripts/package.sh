@@ -5,6 +5,8 @@
 #   scripts/package.sh [deb] [msi]        # both when none is named; needs root for apt-get
 #   scripts/package.sh version            # prints the version the file names carry
 # The version is the project version in CMakeLists.txt, written out in four parts.
+# QUORVANE_VERSION_TWEAK=N in the environment replaces the fourth part, in the build as well
+# (e.g. a later build of the same release, for the installer's upgrade check).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,6 +16,7 @@ targets=("$@")
 declared=$(sed -n 's/^project(Quorvane VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 IFS=. read -r -a parts <<<"$declared"
 while [ ${#parts[@]} -lt 4 ]; do parts+=(0); done
+[ -z "${QUORVANE_VERSION_TWEAK:-}" ] || parts[3]=$QUORVANE_VERSION_TWEAK
 version="$((10#${parts[0]})).$((10#${parts[1]})).$((10#${parts[2]})).$((10#${parts[3]}))"
 if [ "${targets[0]}" = version ]; then
     echo "$version"
@@ -55,7 +58,7 @@ build_deb() {
 }
 
 build_msi() {
-    scripts/deps.sh wixl
+    scripts/deps.sh wixl msitools
     scripts/build-windows.sh >/dev/null
     # The identity the build wrote for the installer must be this version.
     grep -q "ProductVersion = \"$version\"" build-win/generated/identity.wxi
@@ -63,7 +66,26 @@ build_msi() {
     # wixl looks up sources relative to the working directory only.
     wixl --arch x64 --includedir build-win/generated --define AgentExe=build-win/quorvane-agent.exe \
         --output "$msi" packaging/windows/quorvane-agent.wxs
+    finish_msi "$msi"
     echo "$msi"
+}
+
+# Two things the WiX source says that wixl does not write, added with msibuild:
+# - FIREWALL and FIREWALL_REMOTEIP are secure properties, so that an install that is elevated
+#   only for its execution (UAC, deployment tools) still hands them to it;
+# - error 1722, a program the installer runs that fails (the firewall rule's netsh, the service
+#   restart's sc), says what failed and how to install without the rule.
+finish_msi() {
+    local msi=$1 secure message
+    secure=$(msiinfo export "$msi" Property | tr -d '\r' |
+        awk -F'\t' '$1 == "SecureCustomProperties" { print $2 }')
+    [ -n "$secure" ] # wixl writes it for the upgrade detection
+    msibuild "$msi" -q "UPDATE \`Property\` SET \`Value\` = '$secure;FIREWALL;FIREWALL_REMOTEIP'
+        WHERE \`Property\` = 'SecureCustomProperties'"
+    # [2] is the action, [3] the program, [4] its arguments.
+    message="Windows could not be set up for the agent: [3] [4] failed (action [2])."
+    message+=" To leave the firewall rule out, install with FIREWALL=0."
+    msibuild "$msi" -q "INSERT INTO \`Error\` (\`Error\`, \`Message\`) VALUES (1722, '$message')"
 }
 
 for target in "${targets[@]}"; do

@@ -14,6 +14,10 @@ void setProcessLocale() {
     std::setlocale(LC_ALL, "");
 }
 
+std::string completeServiceRegistration(const std::string&) {
+    return std::string();
+}
+
 // There is no COM on Linux: entering and leaving the apartment always succeed.
 bool initializeCom() {
     return true;

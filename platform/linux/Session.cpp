@@ -14,6 +14,10 @@ bool Session::open() {
     return true;
 }
 
+bool Session::retryOpen() {
+    return state_ != nullptr;
+}
+
 void Session::close() {
     state_.reset();
 }

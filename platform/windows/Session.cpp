@@ -15,6 +15,10 @@ bool Session::open() {
     return state_->wmi.open();
 }
 
+bool Session::retryOpen() {
+    return state_ && state_->wmi.retryOpen();
+}
+
 void Session::close() {
     if (state_) {
         state_->wmi.close();

@@ -7,7 +7,12 @@
 #include <wbemidl.h>
 // clang-format on
 
+#include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <type_traits>
 
 namespace quorvane {
@@ -28,6 +33,10 @@ const CLSID kWbemAdministrativeLocator = {
 // provider would freeze every report and the shutdown. Calls return at once (semisynchronous
 // mode) and all Next calls of one enumeration together wait at most this long.
 constexpr ULONGLONG kEnumerationBudgetMs = 5000;
+
+// How long open and each retryOpen wait for the connection. A connection that takes longer is
+// taken by a later retryOpen: start-up, and each refresh while WMI is not there, wait no longer.
+constexpr std::chrono::milliseconds kConnectWait(3000);
 
 constexpr long kEnumerateFlags =
     WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_SHALLOW | WBEM_FLAG_RETURN_IMMEDIATELY;
@@ -219,7 +228,96 @@ unsigned long long systemTickCount() {
     return GetTickCount64();
 }
 
+// What one connection attempt holds: all three, or nothing.
+struct Connection {
+    IWbemLocator* locator = nullptr;
+    IWbemServices* services = nullptr;
+    BSTR namespacePath = nullptr;
+};
+
+// In the order close releases them.
+void release(Connection& connection) {
+    if (connection.namespacePath != nullptr) {
+        SysFreeString(connection.namespacePath);
+    }
+    if (connection.services != nullptr) {
+        connection.services->Release();
+    }
+    if (connection.locator != nullptr) {
+        connection.locator->Release();
+    }
+    connection = Connection{};
+}
+
+Connection connectToNamespace() {
+    Connection connection;
+    void* created = nullptr;
+    HRESULT result =
+        CoCreateInstance(kWbemAdministrativeLocator, nullptr,
+                         CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_IWbemLocator, &created);
+    if (FAILED(result) || created == nullptr) {
+        return connection;
+    }
+    connection.locator = static_cast<IWbemLocator*>(created);
+
+    connection.namespacePath = SysAllocString(kWmiNamespacePath);
+    if (connection.namespacePath == nullptr) {
+        release(connection);
+        return connection;
+    }
+
+    // WBEM_FLAG_CONNECT_USE_MAX_WAIT bounds the call to two minutes, so an attempt on a WMI
+    // service that does not answer ends and the next one can start.
+    IWbemServices* connected = nullptr;
+    result = connection.locator->ConnectServer(connection.namespacePath, nullptr, nullptr, nullptr,
+                                               WBEM_FLAG_CONNECT_USE_MAX_WAIT, nullptr, nullptr,
+                                               &connected);
+    if (FAILED(result) || connected == nullptr) {
+        if (connected != nullptr) {
+            connected->Release();
+        }
+        release(connection);
+        return connection;
+    }
+    connection.services = connected;
+
+    // The connection stays usable with the default blanket, so the result does not matter.
+    CoSetProxyBlanket(connection.services, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
+                      RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
+    return connection;
+}
+
 }  // namespace
+
+// Shared by the session and the thread that connects, which may outlive the session's wait, or
+// the session itself.
+struct WmiSession::Attempt {
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    bool abandoned = false;  // nobody takes the connection: its thread releases it
+    Connection connection;
+};
+
+// Runs on a thread of its own, in the process's multithreaded apartment like the rest of the
+// agent, so the interfaces it obtains are used directly by the refresh threads.
+void WmiSession::connectInBackground(const std::shared_ptr<Attempt>& attempt) {
+    const bool comEntered = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+    Connection connection = connectToNamespace();
+    {
+        std::lock_guard<std::mutex> lock(attempt->mutex);
+        if (!attempt->abandoned) {
+            attempt->connection = connection;
+            connection = Connection{};
+        }
+        attempt->done = true;
+    }
+    attempt->finished.notify_all();
+    release(connection);
+    if (comEntered) {
+        CoUninitialize();
+    }
+}
 
 WmiSession::WmiSession(Clock clock) : clock_(clock != nullptr ? clock : systemTickCount) {}
 
@@ -231,48 +329,59 @@ bool WmiSession::open() {
     // Nothing is held on entry; closing first keeps a second open from leaking the first.
     close();
 
-    HRESULT result = CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
-                                          RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
+    const HRESULT result =
+        CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
+                             RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
     if (FAILED(result)) {
         return false;
     }
+    securityReady_ = true;
+    return retryOpen();
+}
 
-    void* created = nullptr;
-    result =
-        CoCreateInstance(kWbemAdministrativeLocator, nullptr,
-                         CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_IWbemLocator, &created);
-    if (FAILED(result) || created == nullptr) {
+bool WmiSession::retryOpen() {
+    if (services != nullptr) {
+        return true;
+    }
+    if (!securityReady_) {
         return false;
     }
-    locator = static_cast<IWbemLocator*>(created);
-
-    namespacePath = SysAllocString(kWmiNamespacePath);
-    if (namespacePath == nullptr) {
-        close();
-        return false;
-    }
-
-    // WBEM_FLAG_CONNECT_USE_MAX_WAIT bounds the connection to two minutes: start-up must not
-    // hang on a WMI service that does not answer.
-    IWbemServices* connected = nullptr;
-    result = locator->ConnectServer(namespacePath, nullptr, nullptr, nullptr,
-                                    WBEM_FLAG_CONNECT_USE_MAX_WAIT, nullptr, nullptr, &connected);
-    if (FAILED(result) || connected == nullptr) {
-        if (connected != nullptr) {
-            connected->Release();
+    if (!attempt_) {
+        try {
+            auto attempt = std::make_shared<Attempt>();
+            std::thread(&WmiSession::connectInBackground, attempt).detach();
+            attempt_ = attempt;
+        } catch (const std::exception&) {
+            return false;  // no memory or no thread now; the next retry tries again
         }
-        close();
-        return false;
     }
-    services = connected;
-
-    // The connection stays usable with the default blanket, so the result does not matter.
-    CoSetProxyBlanket(services, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
-                      RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
+    Connection connection;
+    {
+        std::unique_lock<std::mutex> lock(attempt_->mutex);
+        if (!attempt_->finished.wait_for(lock, kConnectWait, [this] { return attempt_->done; })) {
+            return false;  // still on its way: a later retry takes it
+        }
+        connection = attempt_->connection;
+    }
+    attempt_.reset();
+    if (connection.services == nullptr) {
+        return false;  // failed: the next retry starts another attempt
+    }
+    locator = connection.locator;
+    services = connection.services;
+    namespacePath = connection.namespacePath;
     return true;
 }
 
 void WmiSession::close() {
+    securityReady_ = false;
+    if (attempt_) {
+        std::lock_guard<std::mutex> lock(attempt_->mutex);
+        attempt_->abandoned = true;
+        // Arrived but not yet taken: nobody else will release it.
+        release(attempt_->connection);
+    }
+    attempt_.reset();
     if (namespacePath != nullptr) {
         SysFreeString(namespacePath);
         namespacePath = nullptr;

@@ -25,10 +25,17 @@ class WmiSession : public WmiConnection {
     WmiSession(const WmiSession&) = delete;
     WmiSession& operator=(const WmiSession&) = delete;
 
-    // Connects to root\cimv2; COM must already be initialised for the process. On false
-    // nothing is held.
+    // Sets up the process's COM security and connects to root\cimv2; COM must already be
+    // initialised for the process. The connection is made on a thread of its own and waited for
+    // a few seconds at most: WMI may still be starting at boot, and ConnectServer can take two
+    // minutes. On false nothing is held; a connection still on its way is taken by retryOpen.
     bool open();
-    // Frees and releases what the session holds; safe when partly open, not open or closed.
+    // After an open that did not connect: takes the connection if it has arrived meanwhile, or
+    // else tries again, waiting as long as open does. True once connected; false without a
+    // successful security set-up (open) or after close.
+    bool retryOpen();
+    // Frees and releases what the session holds; safe when partly open, not open or closed. A
+    // connection still on its way is released by its own thread when it arrives.
     void close();
 
     // Both fail (null) while the session is not open.
@@ -40,7 +47,12 @@ class WmiSession : public WmiConnection {
     wchar_t* namespacePath = nullptr;   // a BSTR, owned
 
   private:
+    struct Attempt;
+    static void connectInBackground(const std::shared_ptr<Attempt>& attempt);
+
     Clock clock_;
+    bool securityReady_ = false;
+    std::shared_ptr<Attempt> attempt_;  // the connection on its way, if any
 };
 
 }  // namespace quorvane

@@ -2,6 +2,7 @@
 list(APPEND QUORVANE_BACKEND_SOURCES
     ${QUORVANE_WMI_PROBE_SOURCES}
     platform/windows/Process.cpp
+    platform/windows/ServiceRegistration.cpp
     platform/windows/Session.cpp
     platform/windows/WmiSession.cpp
     platform/windows/Probes.cpp

@@ -57,5 +57,25 @@ TEST(ServiceCommandLineTest, EverythingElseIsLeftAsGiven) {
     }
 }
 
+// Only a command line that ends up registering gets the registration completed.
+TEST(ServiceCommandLineTest, TheLastOfRegisterAndUnregisterDecides) {
+    for (const Arguments& registration : {
+             Arguments{L"agent.exe", L"/registerService"},
+             Arguments{L"agent.exe", L"/r", L"/displayName=Quorvane Agent"},
+             Arguments{L"agent.exe", L"/unregisterService", L"/REG"},
+         }) {
+        EXPECT_TRUE(registersService(registration));
+    }
+    for (const Arguments& other : {
+             Arguments{L"agent.exe"},
+             Arguments{L"agent.exe", L"/registerService", L"/u"},
+             Arguments{L"agent.exe", L"registerService"},
+             // The display name's value, not an option.
+             Arguments{L"agent.exe", L"/displayName", L"/registerService"},
+         }) {
+        EXPECT_FALSE(registersService(other));
+    }
+}
+
 }  // namespace
 }  // namespace quorvane

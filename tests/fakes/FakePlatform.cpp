@@ -36,6 +36,14 @@ bool Session::open() {
     state_ = std::make_unique<SessionState>();
     return true;
 }
+bool Session::retryOpen() {
+    auto& state = fake::probes();
+    ++state.sessionRetries;
+    if (state.duringSessionRetry) {
+        state.duringSessionRetry();
+    }
+    return state_ != nullptr;
+}
 void Session::close() {
     state_.reset();
 }

@@ -34,6 +34,10 @@ struct ProbeState {
 
     // Optional hook run inside every queryOperatingSystem call (while the refresh holds the lock).
     std::function<void()> duringRefresh;
+
+    // Session::retryOpen calls, and an optional hook run inside each.
+    int sessionRetries = 0;
+    std::function<void()> duringSessionRetry;
 };
 
 struct ReportState {

@@ -10,7 +10,6 @@ expected_version=$2
 agent="$build_dir/quorvane-agent.exe"
 helper="$build_dir/set-termination-event.exe"
 schema=$(cd "$(dirname "$0")/../../stations" && pwd)/quorvane-report.xsd
-url=http://127.0.0.1:5782
 
 export WINEPREFIX
 WINEPREFIX=$(mktemp -d /tmp/quorvane-wine.XXXXXX)
@@ -24,21 +23,9 @@ cleanup() {
 trap cleanup EXIT
 
 . "$(cd "$(dirname "$0")/../support" && pwd)/checks.sh"
+. "$(cd "$(dirname "$0")" && pwd)/wine-support.sh"
 
-# Wine's own console noise (drive probing, missing 32-bit loader) is not ours.
-clean_log() { grep -v -e "Read access denied" -e "wine32" -e "multiarch" -e "dpkg --add" -e "apt-get install wine32" "$1" || true; }
-
-wait_for_report() { # seconds
-    local deadline=$((SECONDS + $1))
-    while [ $SECONDS -lt $deadline ]; do
-        if curl -s --max-time 5 -o "$logs/report.xml" -w '%{http_code}' "$url/getdata" 2>/dev/null | grep -q 200 &&
-            grep -q '</root>' "$logs/report.xml"; then
-            return 0
-        fi
-        sleep 0.5
-    done
-    return 1
-}
+report_of() { report_served "$logs/report.xml"; }
 
 wait_for_exit() { # pid seconds -> sets exit_code (or 124 after killing it)
     local pid=$1 deadline=$((SECONDS + $2))
@@ -54,8 +41,6 @@ wait_for_exit() { # pid seconds -> sets exit_code (or 124 after killing it)
     wait "$pid"
     exit_code=$?
 }
-
-port_free() { ! curl -s --max-time 2 -o /dev/null "$url/" 2>/dev/null; }
 
 start_agent() { # log name
     wine "$agent" >"$logs/$1.log" 2>&1 </dev/null &
@@ -78,31 +63,6 @@ wine_wmi_value() { # class property
         tr -d '\r' | sed -n '2s/ *$//p'
 }
 
-# Until the service manager knows the service (bounded).
-wait_for_service() { # name seconds
-    local deadline=$((SECONDS + $2))
-    while [ $SECONDS -lt $deadline ]; do
-        if timeout 30 wine sc query "$1" 2>/dev/null </dev/null | grep -q "SERVICE_NAME: $1"; then
-            return 0
-        fi
-        sleep 0.5
-    done
-    return 1
-}
-
-# A deleted service stays "marked for deletion" until its process and every handle to it are
-# gone; registering the name again before that fails, as it would on Windows.
-wait_for_service_gone() { # name seconds
-    local deadline=$((SECONDS + $2))
-    while [ $SECONDS -lt $deadline ]; do
-        if ! timeout 30 wine sc query "$1" 2>/dev/null </dev/null | grep -q "SERVICE_NAME: $1"; then
-            return 0
-        fi
-        sleep 0.5
-    done
-    return 1
-}
-
 echo "== Wine $(wine --version 2>/dev/null) in $WINEPREFIX"
 timeout 120 wineboot -i >/dev/null 2>&1 </dev/null
 # The session that created the prefix keeps a service manager that fails its first request for a
@@ -117,10 +77,10 @@ fi
 
 echo "== 1. the report over HTTP"
 start_agent first
-if wait_for_report 60; then
+if wait_until 60 report_of; then
     pass "GET /getdata answers 200 with a complete report"
     sleep 5.5 # at least one timer refresh after the first one
-    wait_for_report 10
+    wait_until 10 report_of
     check "BIOS manufacturer as Wine's WMI reports it (\"$wine_bios_vendor\")" \
         [ -n "$wine_bios_vendor" -a "$(attr bios manufacturer)" = "$wine_bios_vendor" ]
     check "computer system has a name and a manufacturer" \
@@ -182,7 +142,7 @@ wait_for_exit "$agent_pid" 30
 check "setting POCOTRM<pid> ends the agent with 0 (got $exit_code)" [ "$exit_code" -eq 0 ]
 
 start_agent sigint
-if wait_for_report 60; then
+if wait_until 60 report_of; then
     kill -INT "$agent_pid"
     wait_for_exit "$agent_pid" 30
     check "Ctrl+C (SIGINT) ends the agent with 0 (got $exit_code)" [ "$exit_code" -eq 0 ]
@@ -192,22 +152,32 @@ else
 fi
 
 echo "== 5. the service"
-timeout 60 wine "$agent" /registerService "/displayName=Quorvane Test Agent" >"$logs/register.log" 2>&1 </dev/null
+# Wine keeps no restart actions, but its service manager names those it is given on its fixme
+# channel. A fresh session whose first process is the registration starts the service manager
+# with that channel and with the registration's log as its output. (A session started after the
+# registration would start the automatic service at once.)
+wineserver -k >/dev/null 2>&1 </dev/null
+wineserver -p 300 >/dev/null 2>&1 </dev/null
+WINEDEBUG=-all,fixme+service timeout 60 wine "$agent" /registerService "/displayName=Quorvane Test Agent" \
+    >"$logs/register.log" 2>&1 </dev/null
 code=$?
 check "/registerService exits 0 (got $code)" [ "$code" -eq 0 ]
 check "registration message" grep -q "The application has been successfully registered as a service" "$logs/register.log"
-service_key='HKLM\System\CurrentControlSet\Services\quorvane-agent'
-timeout 60 wine reg query "$service_key" >"$logs/service.reg" 2>&1 </dev/null
+grep -a 'ChangeServiceConfig2W' "$logs/register.log" | sed 's/^/     /'
+check "restart actions given with the failure count reset after a day (ChangeServiceConfig2)" \
+    grep -q "SERVICE_CONFIG_FAILURE_ACTIONS not implemented: period 86400 " "$logs/register.log"
+service_key "quorvane-agent" "$logs/service.reg"
 check "display name registered" grep -q "Quorvane Test Agent" "$logs/service.reg"
 check "registered for automatic start" grep -q "Start *REG_DWORD *0x2" "$logs/service.reg"
 check "own process" grep -q "Type *REG_DWORD *0x10" "$logs/service.reg"
+check "depends on Winmgmt" grep -qx " *DependOnService *REG_MULTI_SZ *Winmgmt" "$logs/service.reg"
 
-check "the service manager knows the service" wait_for_service quorvane-agent 30
+check "the service manager knows the service" wait_until 30 service_known quorvane-agent
 # Wine's service manager sometimes answers "database locked" right after a registration: retry.
 service_served=no
 for attempt in 1 2 3; do
     timeout 60 wine net start quorvane-agent >"$logs/netstart.log" 2>&1 </dev/null
-    if wait_for_report 30; then
+    if wait_until 30 report_of; then
         service_served=yes
         break
     fi
@@ -233,7 +203,7 @@ code=$?
 check "a second /unregisterService exits 70 (got $code)" [ "$code" -eq 70 ]
 
 check "the service manager has forgotten the unregistered service" \
-    wait_for_service_gone quorvane-agent 30
+    wait_until 30 service_gone quorvane-agent
 
 # The shortest spelling of the startup option the dependency accepts.
 # Wine's service manager may still answer "database locked" or "marked for deletion" for a
@@ -248,13 +218,13 @@ for attempt in 1 2 3; do
 done
 check "/registerService /s=manual exits 0 (got $code)" [ "$code" -eq 0 ]
 [ "$code" -eq 0 ] || clean_log "$logs/register-manual.log" | sed 's/^/     /'
-timeout 60 wine reg query "$service_key" >"$logs/service-manual.reg" 2>&1 </dev/null
+service_key "quorvane-agent" "$logs/service-manual.reg"
 check "registered for manual start" grep -q "Start *REG_DWORD *0x3" "$logs/service-manual.reg"
 timeout 60 wine "$agent" /unregisterService >/dev/null 2>&1 </dev/null
 
 echo "== 6. naming"
 start_agent win7
-if wait_for_report 60; then
+if wait_until 60 report_of; then
     check "default identity: os name Windows 7" [ "$(attr os name)" = "Windows 7" ]
     check "default identity: Service Pack 1" [ "$(attr os spversion)" = "Service Pack 1" ]
 fi
@@ -263,7 +233,7 @@ wait_for_exit "$agent_pid" 30
 
 timeout 60 winecfg -v win10 >/dev/null 2>&1 </dev/null
 start_agent win10
-if wait_for_report 60; then
+if wait_until 60 report_of; then
     os_line=$(grep -o '<os [^/]*</os>' "$logs/report.xml")
     echo "     $os_line"
     check "win10 identity: version 10.0" [ "$(attr os version | cut -d. -f1-2)" = "10.0" ]

@@ -391,6 +391,9 @@ class FakeLocator final : public Counted<IWbemLocator> {
                                             const BSTR password, const BSTR locale, LONG flags,
                                             const BSTR authority, IWbemContext* context,
                                             IWbemServices** services) override {
+        if (gate != nullptr) {
+            WaitForSingleObject(gate, 30000);  // a WMI that answers late (bounded, for the test)
+        }
         ++connects;
         resources.emplace_back(resource == nullptr ? L"" : resource);
         lastFlags = flags;
@@ -409,6 +412,7 @@ class FakeLocator final : public Counted<IWbemLocator> {
 
     FakeServices* target = nullptr;
     HRESULT connectResult = S_OK;
+    HANDLE gate = nullptr;  // when set, ConnectServer answers once it is signalled
     int connects = 0;
     std::vector<std::wstring> resources;
     LONG lastFlags = 0;

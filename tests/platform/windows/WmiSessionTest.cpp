@@ -339,5 +339,98 @@ TEST(WmiSessionOpenTest, OpenTwiceAndCloseTwiceHoldAndReleaseEachReferenceOnce) 
     EXPECT_TRUE(factory.balanced());
 }
 
+// The fake locator, handed out by COM for WbemAdministrativeLocator while this lives.
+class RegisteredLocator {
+  public:
+    explicit RegisteredLocator(FakeLocator& locator) : factory_(locator) {
+        // In-process only: a local-server registration would go through the COM service.
+        registered_ = CoRegisterClassObject(kLocatorClass, &factory_, CLSCTX_INPROC_SERVER,
+                                            REGCLS_MULTIPLEUSE, &cookie_) == S_OK;
+    }
+    ~RegisteredLocator() {
+        if (registered_) {
+            CoRevokeClassObject(cookie_);
+        }
+    }
+    RegisteredLocator(const RegisteredLocator&) = delete;
+    RegisteredLocator& operator=(const RegisteredLocator&) = delete;
+
+    bool registered() const { return registered_; }
+
+  private:
+    FakeLocatorFactory factory_;
+    DWORD cookie_ = 0;
+    bool registered_ = false;
+};
+
+// WMI still starting when the agent starts: the agent goes on without it, each later refresh
+// connects again, and the inventory appears once a connection succeeds.
+TEST(WmiSessionOpenTest, AConnectionThatFailsTwiceIsTriedAgainUntilTheInventoryAppears) {
+    FakeServices services;
+    FakeLocator locator;
+    locator.target = &services;
+    FakeClassObject bios;
+    bios.text(L"Name", L"Late BIOS");
+    services.answer(L"Win32_BIOS", {walk({instance(bios)})});
+    {
+        const RegisteredLocator registration(locator);
+        ASSERT_TRUE(registration.registered());
+        Session session{std::make_unique<SessionState>(testClock)};
+        locator.connectResult = HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE);
+        EXPECT_FALSE(session.open());
+        if (locator.connects == 0) {
+            GTEST_SKIP() << "this system sets up COM security once per process";
+        }
+        SystemSnapshot snapshot(session);
+        refreshSnapshot(snapshot);
+        EXPECT_EQ(field(snapshot.bios.name), u"");
+
+        EXPECT_FALSE(session.retryOpen());
+        EXPECT_EQ(locator.connects, 2);
+        locator.connectResult = S_OK;
+        EXPECT_TRUE(session.retryOpen());
+        EXPECT_TRUE(session.retryOpen());
+        EXPECT_EQ(locator.connects, 3);  // once open, never again
+        refreshSnapshot(snapshot);
+        EXPECT_EQ(field(snapshot.bios.name), u"Late BIOS");
+
+        session.close();
+        EXPECT_FALSE(session.retryOpen());  // no connection during or after shutdown
+        EXPECT_EQ(locator.connects, 3);
+    }
+    EXPECT_TRUE(locator.balanced());
+    EXPECT_TRUE(services.balanced());
+    EXPECT_TRUE(bios.balanced());
+}
+
+// open waits a few seconds, not the two minutes ConnectServer may take; the connection that
+// answers later is the one a later retry takes, without a second attempt.
+TEST(WmiSessionOpenTest, AConnectionThatAnswersLateIsTakenByALaterRetry) {
+    FakeServices services;
+    FakeLocator locator;
+    locator.target = &services;
+    locator.gate = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_NE(locator.gate, nullptr);
+    {
+        const RegisteredLocator registration(locator);
+        ASSERT_TRUE(registration.registered());
+        WmiSession session;
+        EXPECT_FALSE(session.open());
+        EXPECT_EQ(session.services, nullptr);
+        SetEvent(locator.gate);
+        const bool taken = session.retryOpen();
+        if (!taken && locator.connects == 0) {
+            GTEST_SKIP() << "this system sets up COM security once per process";
+        }
+        EXPECT_TRUE(taken);
+        EXPECT_EQ(locator.connects, 1);
+        EXPECT_EQ(static_cast<void*>(session.services), static_cast<void*>(&services));
+        session.close();
+    }
+    CloseHandle(locator.gate);
+    EXPECT_TRUE(locator.balanced());
+    EXPECT_TRUE(services.balanced());
+}
+
 }  // namespace
 }  // namespace quorvane
