@@ -6,7 +6,6 @@
 #include <Poco/Exception.h>
 
 #include <charconv>
-#include <limits>
 
 namespace quorvane::plugin {
 
