@@ -128,12 +128,12 @@ CheckResult checkMemory(const MemoryFigures& memory, const Thresholds& threshold
     CheckResult result;
     const std::uint64_t inUse = used(memory.total, memory.available);
     result.state = evaluate(thresholds, memory.load);
-    result.summary = "memory load " + std::to_string(memory.load) + "%, " + bytes(inUse) +
-                     " of " + bytes(memory.total) + " used";
+    result.summary = "memory load " + std::to_string(memory.load) + "%, " + bytes(inUse) + " of " +
+                     bytes(memory.total) + " used";
     result.perfdata.push_back(
         perf("memory_load", std::to_string(memory.load), "%", thresholds, "0", "100"));
-    result.perfdata.push_back(perf("memory_used", std::to_string(inUse), "B", {}, "0",
-                                   std::to_string(memory.total)));
+    result.perfdata.push_back(
+        perf("memory_used", std::to_string(inUse), "B", {}, "0", std::to_string(memory.total)));
     result.perfdata.push_back(perf("memory_total", std::to_string(memory.total), "B", {}, "0", ""));
     return result;
 }
@@ -151,8 +151,9 @@ CheckResult checkStorage(const std::vector<Disk>& disks, const Thresholds& thres
         entry.name = disk.name;
         std::string what = disk.name;
         if (!disk.volume.empty() || !disk.fileSystem.empty()) {
-            what += " (" + disk.volume + (disk.volume.empty() || disk.fileSystem.empty() ? "" : ", ") +
-                    disk.fileSystem + ")";
+            what += " (" + disk.volume +
+                    (disk.volume.empty() || disk.fileSystem.empty() ? "" : ", ") + disk.fileSystem +
+                    ")";
         }
         if (disk.size == 0) {
             // The agent gives 0 when it could not read the disk's figures.
@@ -237,20 +238,22 @@ CheckResult checkInventory(const Inventory& inventory) {
     result.summary = host + ": " + inventory.osFullName + " " + inventory.osVersion + ", " +
                      std::to_string(inventory.processors.size()) +
                      (inventory.processors.size() == 1 ? " processor" : " processors");
-    result.details.push_back(
-        "Operating system: " + inventory.osFullName + " (" +
-        fields({{"", inventory.osName}, {"version", inventory.osVersion},
-                {"", inventory.osServicePack}, {"type", inventory.osType}}) + ")");
-    result.details.push_back(
-        "BIOS: " + fields({{"", inventory.biosName}, {"by", inventory.biosManufacturer},
-                           {"version", inventory.biosVersion},
-                           {"SMBIOS", inventory.biosSmbiosVersion},
-                           {"serial number", inventory.biosSerialNumber}}));
-    result.details.push_back(
-        "Computer: " + fields({{"", inventory.computerName}, {"domain", inventory.computerDomain},
-                               {"", inventory.computerManufacturer},
-                               {"model", inventory.computerModel},
-                               {"owner", inventory.owner}}));
+    result.details.push_back("Operating system: " + inventory.osFullName + " (" +
+                             fields({{"", inventory.osName},
+                                     {"version", inventory.osVersion},
+                                     {"", inventory.osServicePack},
+                                     {"type", inventory.osType}}) +
+                             ")");
+    result.details.push_back("BIOS: " + fields({{"", inventory.biosName},
+                                                {"by", inventory.biosManufacturer},
+                                                {"version", inventory.biosVersion},
+                                                {"SMBIOS", inventory.biosSmbiosVersion},
+                                                {"serial number", inventory.biosSerialNumber}}));
+    result.details.push_back("Computer: " + fields({{"", inventory.computerName},
+                                                    {"domain", inventory.computerDomain},
+                                                    {"", inventory.computerManufacturer},
+                                                    {"model", inventory.computerModel},
+                                                    {"owner", inventory.owner}}));
     for (const Processor& processor : inventory.processors) {
         result.details.push_back(
             "Processor " + processor.deviceId + ": " +
@@ -276,8 +279,8 @@ std::string formatOutput(const std::string& mode, const CheckResult& result) {
         }
         return safe;
     };
-    std::string output = "QUORVANE " + (mode.empty() ? "" : mode + " ") +
-                         stateName(result.state) + " - " + text(result.summary);
+    std::string output = "QUORVANE " + (mode.empty() ? "" : mode + " ") + stateName(result.state) +
+                         " - " + text(result.summary);
     for (std::size_t i = 0; i < result.perfdata.size(); ++i) {
         output += (i == 0 ? " | " : " ") + result.perfdata[i];
     }

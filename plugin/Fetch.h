@@ -7,7 +7,7 @@ namespace quorvane::plugin {
 
 // The report could not be fetched; the text is the reason, naming the agent.
 class FetchError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 

@@ -18,9 +18,8 @@ unsigned whole(const char* text, unsigned low, unsigned high, const char* option
     const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), number);
     if (value.empty() || error != std::errc() || end != value.data() + value.size() ||
         number < low || number > high) {
-        throw UsageError(std::string(option) + " takes a whole number from " +
-                         std::to_string(low) + " to " + std::to_string(high) + ", not \"" +
-                         value + "\"");
+        throw UsageError(std::string(option) + " takes a whole number from " + std::to_string(low) +
+                         " to " + std::to_string(high) + ", not \"" + value + "\"");
     }
     return number;
 }
@@ -28,8 +27,8 @@ unsigned whole(const char* text, unsigned low, unsigned high, const char* option
 Range range(const char* text, const char* option) {
     const auto parsed = parseRange(text);
     if (!parsed) {
-        throw UsageError(std::string(option) + " takes a range (10, 10:, ~:10, 10:20 or @10:20), not \"" +
-                         text + "\"");
+        throw UsageError(std::string(option) +
+                         " takes a range (10, 10:, ~:10, 10:20 or @10:20), not \"" + text + "\"");
     }
     return *parsed;
 }
@@ -111,8 +110,7 @@ Options parseOptions(int argc, char** argv) {
     const std::string& mode = options.mode;
     if (mode != "cpu" && mode != "memory" && mode != "storage" && mode != "uptime" &&
         mode != "inventory") {
-        throw UsageError(mode.empty() ? "-m MODE is required"
-                                      : "unknown mode \"" + mode + "\"");
+        throw UsageError(mode.empty() ? "-m MODE is required" : "unknown mode \"" + mode + "\"");
     }
     if (mode == "inventory" && (options.thresholds.warning || options.thresholds.critical)) {
         throw UsageError("the inventory mode takes no thresholds");

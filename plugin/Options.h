@@ -10,7 +10,7 @@ namespace quorvane::plugin {
 
 // A command line the plugin cannot run with; the text says why.
 class UsageError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 

@@ -13,7 +13,7 @@ namespace quorvane::plugin {
 // The body is not the agent's report, or lacks what the check reads. The text names what is
 // wrong, without the host (the caller adds it).
 class ReportError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 

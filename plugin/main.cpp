@@ -124,10 +124,9 @@ int main(int argc, char** argv) {
         return static_cast<int>(State::unknown);
     }
     const std::string mode = modeLabel(options.mode);
-    timeoutLine = formatOutput(mode, unknown("no answer from " +
-                                             agentAddress(options.host, options.port) +
-                                             " within " +
-                                             std::to_string(options.timeoutSeconds) + " s"));
+    timeoutLine =
+        formatOutput(mode, unknown("no answer from " + agentAddress(options.host, options.port) +
+                                   " within " + std::to_string(options.timeoutSeconds) + " s"));
     signal(SIGALRM, onAlarm);
     alarm(options.timeoutSeconds);
     try {

@@ -25,12 +25,13 @@ TEST(PluginRangeTest, EachFormAlertsOutsideItsInclusiveEndsAndAtInverts) {
         bool alert;
     };
     const Case cases[] = {
-        {"10", -0.5, true},    {"10", 0, false},       {"10", 10, false},     {"10", 10.5, true},
-        {"10:", 9.99, true},   {"10:", 10, false},     {"10:", 1e300, false}, {"~:10", -1e300, false},
-        {"~:10", 10, false},   {"~:10", 10.01, true},  {"10:20", 9.9, true},  {"10:20", 10, false},
-        {"10:20", 20, false},  {"10:20", 20.1, true},  {"@10:20", 9.9, false}, {"@10:20", 10, true},
-        {"@10:20", 20, true},  {"@10:20", 20.1, false}, {"-5.5:-1", -3, false}, {"-5.5:-1", 0, true},
-        {"@~:", 42, true},
+        {"10", -0.5, true},     {"10", 0, false},        {"10", 10, false},
+        {"10", 10.5, true},     {"10:", 9.99, true},     {"10:", 10, false},
+        {"10:", 1e300, false},  {"~:10", -1e300, false}, {"~:10", 10, false},
+        {"~:10", 10.01, true},  {"10:20", 9.9, true},    {"10:20", 10, false},
+        {"10:20", 20, false},   {"10:20", 20.1, true},   {"@10:20", 9.9, false},
+        {"@10:20", 10, true},   {"@10:20", 20, true},    {"@10:20", 20.1, false},
+        {"-5.5:-1", -3, false}, {"-5.5:-1", 0, true},    {"@~:", 42, true},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(alertsAt(c.range, c.value), c.alert) << c.range << " at " << c.value;
@@ -58,11 +59,11 @@ std::string freeLabel(const CheckResult& result, const std::string& disk) {
 TEST(PluginStorageTest, TheWorstDiskDecidesAndIsNamed) {
     const std::uint64_t huge = std::numeric_limits<std::uint64_t>::max();
     const std::vector<Disk> disks = {
-        {"C:", "System", "NTFS", 1000, 500},     // 50 % free
-        {"D:", "Data", "NTFS", 1000, 80},        // 8 %: below the warning
-        {"E:", "", "", 0, 0},                     // figures unreadable
-        {"F:", "Big", "ReFS", huge, huge / 100 * 3},  // 3 %: below the critical
-        {"G:", "", "", 1000, 90},                 // 9 %: also a warning, but more free than D:
+        {"C:", "System", "NTFS", 1000, 500},          // 50 % free
+        {"D:", "Data", "NTFS", 1000, 80},             // 8 %: below the warning
+        {"E:", "", "", 0, 0},                         // figures unreadable
+        {"F:", "Big", "ReFS", huge, huge / 100 * 3},  // just under 3 %: critical
+        {"G:", "", "", 1000, 90},                     // 9 %: also a warning, but more free than D:
     };
     const Thresholds thresholds{parseRange("10:"), parseRange("5:")};
 
