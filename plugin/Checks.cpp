@@ -92,7 +92,6 @@ int severity(State state) {
 }
 
 struct JudgedDisk {
-    std::string name;
     State state = State::ok;
     double freePercent = 0;
     std::string detail;
@@ -148,7 +147,6 @@ CheckResult checkStorage(const std::vector<Disk>& disks, const Thresholds& thres
             continue;
         }
         JudgedDisk entry;
-        entry.name = disk.name;
         std::string what = disk.name;
         if (!disk.volume.empty() || !disk.fileSystem.empty()) {
             what += " (" + disk.volume +
@@ -182,7 +180,6 @@ CheckResult checkStorage(const std::vector<Disk>& disks, const Thresholds& thres
                                          [&](const Disk& disk) { return disk.name == name; });
         if (!present && !contains(selection.exclude, name)) {
             JudgedDisk entry;
-            entry.name = name;
             entry.state = State::unknown;
             entry.detail = name + " not in the report";
             judged.push_back(std::move(entry));

@@ -129,9 +129,12 @@ int main(int argc, char** argv) {
                                    " within " + std::to_string(options.timeoutSeconds) + " s"));
     signal(SIGALRM, onAlarm);
     alarm(options.timeoutSeconds);
+    CheckResult result;
     try {
-        return finish(mode, check(options));
+        result = check(options);
     } catch (const FetchError& error) {
-        return finish(mode, unknown(error.what()));
+        result = unknown(error.what());
     }
+    alarm(0);  // the line is written whole or not at all
+    return finish(mode, result);
 }

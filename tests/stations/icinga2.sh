@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # check_quorvane and its station definitions against the real engines from Debian's packages:
-#   - the plugin on its own: every failure UNKNOWN with its reason (refused, silent, not 200, cut
-#     off, not XML, wrong root, a missing attribute, a wrong option);
+#   - the plugin on its own: every failure UNKNOWN with its reason (refused, silent, trickling,
+#     not 200, cut off, not XML, wrong root, a missing attribute, a wrong option);
 #   - Nagios 4 verifies a configuration built on stations/nagios/quorvane.cfg (nagios4 -v), and
 #     each of its command lines, expanded as Nagios expands them, runs;
 #   - Icinga 2 with stations/icinga2/quorvane.conf: the five services on the live agent and on
@@ -120,7 +120,22 @@ case 'silent': sleep(20); break;
 }
 EOF
 echo silent >"$tmp/case"
-start failure-server env QUORVANE_GOLDEN="$repo/$golden" QUORVANE_CASE="$tmp/case" php -S 127.0.0.1:5784 "$tmp/router.php"
+start failure-server env QUORVANE_GOLDEN="$repo/$golden" QUORVANE_CASE="$tmp/case" \
+    php -S 127.0.0.1:5784 "$tmp/router.php"
+# PHP's built-in server sends a response when its script ends: a server that trickles the report,
+# a byte every 0.25 s, is a socket of its own.
+cat >"$tmp/trickle.php" <<'EOF'
+<?php
+$golden = file_get_contents(getenv('QUORVANE_GOLDEN'));
+$server = stream_socket_server('tcp://127.0.0.1:5785');
+while ($client = stream_socket_accept($server, 300)) {
+    fread($client, 4096);
+    fwrite($client, "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nConnection: close\r\n\r\n");
+    for ($i = 0; $i < 80 && fwrite($client, $golden[$i]) === 1; $i++) { usleep(250000); }
+    fclose($client);
+}
+EOF
+start trickle-server env QUORVANE_GOLDEN="$repo/$golden" php "$tmp/trickle.php"
 wait_until 10 curl -s --max-time 1 -o /dev/null http://127.0.0.1:5783/getdata || true
 echo cut-off >"$tmp/case"
 wait_until 10 curl -s --max-time 1 -o /dev/null http://127.0.0.1:5784/getdata || true
@@ -145,9 +160,21 @@ expect_unknown cut-off memory "127.0.0.1:5784 sent no usable report: not a compl
 expect_unknown not-xml cpu "127.0.0.1:5784 sent no usable report: not a complete XML document"
 expect_unknown wrong-root uptime "127.0.0.1:5784 sent no usable report: the document element is report, not root"
 expect_unknown no-total memory "127.0.0.1:5784 sent no usable report: the report lacks the attribute total_physical of memory"
-silent_started=$SECONDS
+ms_since() { local now=$EPOCHREALTIME; echo $(((${now/./} - ${1/./}) / 1000)); } # start
+silent_started=$EPOCHREALTIME
 expect_unknown silent storage "no answer from 127.0.0.1:5784 within 2 s" -t 2
-check "the silent server's check ends at its time-out (took $((SECONDS - silent_started)) s)" [ $((SECONDS - silent_started)) -le 3 ]
+took=$(ms_since "$silent_started")
+check "the silent server's check ends at its time-out (took $took ms)" [ "$took" -lt 2500 ]
+# A byte every 0.25 s: no single wait reaches the time-out, the whole check does.
+trickle_started=$EPOCHREALTIME
+set +e
+trickle=$("$plugin" -H 127.0.0.1 -p 5785 -m cpu -t 2)
+trickle_code=$?
+set -e
+took=$(ms_since "$trickle_started")
+check "trickling: UNKNOWN after $took ms: $trickle" \
+    [ "$trickle_code" = 3 -a "$trickle" = "QUORVANE CPU UNKNOWN - no answer from 127.0.0.1:5785 within 2 s" \
+    -a "$took" -lt 2500 ]
 set +e
 refused=$("$plugin" -H 127.0.0.1 -p 5790 -m inventory)
 refused_code=$?
