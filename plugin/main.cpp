@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <string>
 
 #include "Checks.h"
@@ -136,6 +137,9 @@ int main(int argc, char** argv) {
         result = check(options);
     } catch (const FetchError& error) {
         result = unknown(error.what());
+    } catch (const std::exception& error) {
+        // Nothing else is expected; still one line and UNKNOWN, not an abort.
+        result = unknown(agentAddress(options.host, options.port) + ": " + error.what());
     }
     alarm(0);  // the line is written whole or not at all
     return finish(mode, result);
