@@ -1,5 +1,5 @@
 # What the packages need from the build (scripts/package.sh). Linux: the install layout that
-# debhelper drives (packaging/debian/). Windows: the product identity for the WiX source
+# debhelper splits into the agent's and the check plugin's packages (packaging/debian/). Windows: the product identity for the WiX source
 # (packaging/windows/), taken from the same variables as the version resource.
 if(QUORVANE_BACKEND STREQUAL "windows")
     # wixl takes the text of a define literally, up to its closing quote.
@@ -40,4 +40,16 @@ else()
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
     install(FILES ${PROJECT_SOURCE_DIR}/README.md
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quorvane-agent)
+    # The check plugin, where Debian's monitoring plugins are, and its definitions where Icinga 2
+    # (the contributed command definitions) and Debian's Nagios (/etc/nagios-plugins/config) read
+    # them.
+    if(TARGET check_quorvane)
+        install(TARGETS check_quorvane RUNTIME DESTINATION lib/nagios/plugins)
+        install(FILES ${PROJECT_SOURCE_DIR}/stations/icinga2/quorvane.conf
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/icinga2/include/plugins-contrib.d)
+        install(FILES ${PROJECT_SOURCE_DIR}/stations/nagios/quorvane.cfg
+            DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/nagios-plugins/config)
+        install(FILES ${CMAKE_CURRENT_LIST_DIR}/linux/check_quorvane.8
+            DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
+    endif()
 endif()

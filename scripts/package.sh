@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the installable packages into dist/:
-#   quorvane-agent_<version>_<arch>.deb   with debhelper (the CMake build and its install rules)
+#   quorvane-agent_<version>_<arch>.deb   with debhelper (the CMake build and its install rules),
+#   monitoring-plugins-quorvane_<version>_<arch>.deb   beside it, from the same source (the plugin)
 #   quorvane-agent-<version>-x64.msi      with wixl, around the cross-built Windows executable
 #   scripts/package.sh [deb] [msi]        # both when none is named; needs root for apt-get
 #   scripts/package.sh version            # prints the version the file names carry
@@ -51,10 +52,12 @@ build_deb() {
     } >"$source/debian/changelog"
     (cd "$source" && DEB_BUILD_OPTIONS="noautodbgsym parallel=$(nproc)" \
         dpkg-buildpackage -b -us -uc)
-    local deb
-    deb="quorvane-agent_${version}_$(dpkg --print-architecture).deb"
-    mv "$work/$deb" dist/
-    echo "dist/$deb"
+    local deb package
+    for package in quorvane-agent monitoring-plugins-quorvane; do
+        deb="${package}_${version}_$(dpkg --print-architecture).deb"
+        mv "$work/$deb" dist/
+        echo "dist/$deb"
+    done
 }
 
 build_msi() {

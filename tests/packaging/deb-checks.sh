@@ -1,25 +1,36 @@
 #!/usr/bin/env bash
-# Checks the Debian package the way an operator meets it: lintian; the unit (systemd-analyze
+# Checks the Debian packages the way an operator meets them: lintian; the unit (systemd-analyze
 # verify and security); install; the installed agent, started as the unit starts it, serving a
-# complete report; removal and purge leaving no file of the package behind.
-#   tests/packaging/deb-checks.sh dist/quorvane-agent_VERSION_ARCH.deb
-# Needs root and a machine without the package installed. There is no systemd as PID 1 here, so
+# complete report; the installed check plugin reading it, and its CheckCommand found by Icinga 2;
+# removal and purge leaving no file of the packages behind.
+#   tests/packaging/deb-checks.sh dist/quorvane-agent_VERSION_ARCH.deb \
+#       [dist/monitoring-plugins-quorvane_VERSION_ARCH.deb]
+# Needs root and a machine without the packages installed. There is no systemd as PID 1 here, so
 # the agent is started by hand: the unit's ExecStart, as root without any capability (what the
 # unit leaves it), in a network namespace of its own, talking to its own loopback only.
 set -uo pipefail
 
 deb=$(realpath "$1")
+plugin_deb=${2:+$(realpath "$2")}
 cd "$(dirname "$0")/../.."
-scripts/deps.sh lintian systemd man-db iproute2 >/dev/null
+scripts/deps.sh lintian systemd man-db iproute2 ${plugin_deb:+icinga2-bin icinga2-common} >/dev/null
 
 package=quorvane-agent
+plugin_package=monitoring-plugins-quorvane
+packages=("$package")
+debs=("$deb")
+if [ -n "$plugin_deb" ]; then
+    packages+=("$plugin_package")
+    debs+=("$plugin_deb")
+fi
 unit=/lib/systemd/system/$package.service
+plugin=/usr/lib/nagios/plugins/check_quorvane
 logs=$(mktemp -d /tmp/quorvane-deb-checks.XXXXXX)
 installed=no
 
 cleanup() {
     if [ "$installed" = yes ]; then
-        dpkg -P "$package" >/dev/null 2>&1
+        dpkg -P "${packages[@]}" >/dev/null 2>&1
     fi
     rm -rf "$logs"
 }
@@ -27,26 +38,31 @@ trap cleanup EXIT
 
 . tests/support/checks.sh
 
-if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed"; then
-    echo "$package is installed already; these checks install and purge it, so remove it first"
-    exit 1
-fi
+for name in "${packages[@]}"; do
+    if dpkg-query -W -f='${Status}' "$name" 2>/dev/null | grep -q "ok installed"; then
+        echo "$name is installed already; these checks install and purge it, so remove it first"
+        exit 1
+    fi
+done
 
-echo "== $(basename "$deb"): $(stat -c %s "$deb") bytes"
-dpkg-deb -c "$deb" | awk '{ print "     " $1, $3, $6 }'
+for file in "${debs[@]}"; do
+    echo "== $(basename "$file"): $(stat -c %s "$file") bytes"
+    dpkg-deb -c "$file" | awk '{ print "     " $1, $3, $6 }'
+done
 
 echo "== lintian $(lintian --version | awk '{ print $2 }')"
-lintian --pedantic --fail-on error,warning "$deb" >"$logs/lintian.log" 2>&1
+lintian --pedantic --fail-on error,warning "${debs[@]}" >"$logs/lintian.log" 2>&1
 code=$?
 grep -v "running with root privileges" "$logs/lintian.log" | sed 's/^/     /'
 check "lintian: no errors and no warnings (exit $code)" [ "$code" -eq 0 ]
 
 echo "== install"
-DEBIAN_FRONTEND=noninteractive dpkg -i "$deb" >"$logs/install.log" 2>&1
+DEBIAN_FRONTEND=noninteractive dpkg -i "${debs[@]}" >"$logs/install.log" 2>&1
 code=$?
 [ "$code" -eq 0 ] && installed=yes
 check "dpkg -i exits 0 (got $code)" [ "$code" -eq 0 ] || sed 's/^/     /' "$logs/install.log"
-dpkg -L "$package" >"$logs/files" 2>/dev/null
+dpkg -L "${packages[@]}" >"$logs/files" 2>/dev/null
+dpkg-query -W -f='${Conffiles}\n' "${packages[@]}" 2>/dev/null | awk 'NF { print $1 }' >"$logs/conffiles"
 # dh_compress compresses the README only when it is large enough to gain from it.
 readme=$(ls /usr/share/doc/$package/README.md* 2>/dev/null | head -n 1)
 for file in /usr/sbin/$package $unit /usr/share/doc/$package/copyright "${readme:-README}" \
@@ -54,6 +70,37 @@ for file in /usr/sbin/$package $unit /usr/share/doc/$package/copyright "${readme
     check "installed: $file" [ -s "$file" ]
 done
 check "the service is enabled for boot" [ -L /etc/systemd/system/multi-user.target.wants/$package.service ]
+if [ -n "$plugin_deb" ]; then
+    check "installed: $plugin, executable" [ -x "$plugin" ]
+    for file in /usr/share/icinga2/include/plugins-contrib.d/quorvane.conf \
+        /etc/nagios-plugins/config/quorvane.cfg /usr/share/man/man8/check_quorvane.8.gz; do
+        check "installed: $file" [ -s "$file" ]
+    done
+    check "the Nagios command file is a conffile" grep -qx /etc/nagios-plugins/config/quorvane.cfg "$logs/conffiles"
+    version=$("$plugin" --version)
+    check "check_quorvane --version: $version (the package's $(dpkg-query -W -f='${Version}' "$plugin_package"))" \
+        [ "$version" = "check_quorvane $(dpkg-query -W -f='${Version}' "$plugin_package")" ]
+    # Icinga 2 finds the CheckCommand among the contributed command definitions, as a station
+    # that includes <plugins-contrib> does; its own directories stay untouched.
+    mkdir -p "$logs/icinga"
+    cat >"$logs/icinga/icinga2.conf" <<EOF
+include "/etc/icinga2/constants.conf"
+include <itl>
+include <plugins>
+include <plugins-contrib>
+object Host "windows-host" { address = "127.0.0.1"; check_command = "dummy" }
+object Service "storage" { host_name = "windows-host"; check_command = "quorvane"; vars.quorvane_mode = "storage" }
+EOF
+    # As root, validating without dropping to the nagios user, which could not write here.
+    icinga_paths=(-DConfiguration.RunAsUser=root -DConfiguration.RunAsGroup=root)
+    for setting in DataDir LogDir CacheDir SpoolDir InitRunDir; do
+        icinga_paths+=("-DConfiguration.$setting=$logs/icinga")
+    done
+    icinga2 daemon -C -c "$logs/icinga/icinga2.conf" "${icinga_paths[@]}" >"$logs/icinga.log" 2>&1
+    code=$?
+    check "Icinga 2 loads the installed CheckCommand from plugins-contrib.d (exit $code)" [ "$code" -eq 0 ]
+    grep -E "critical|warning" "$logs/icinga.log" | sed 's/^/     /' || true
+fi
 
 echo "== the unit"
 systemd-analyze verify "$unit" >"$logs/verify.log" 2>&1
@@ -80,10 +127,14 @@ unshare -n bash -c '
         fi
         sleep 0.1
     done
+    if [ -x "$3" ]; then
+        "$3" -H 127.0.0.1 -m storage >"$2/plugin.out" 2>&1
+        echo $? >>"$2/plugin.out"
+    fi
     kill -TERM "$agent"
     wait "$agent"
     echo $? >"$2/exit"
-' checks "$exec_start" "$logs"
+' checks "$exec_start" "$logs" "${plugin_deb:+$plugin}"
 report=$logs/report.xml
 attr() { grep -o "<$1 [^>]*" "$report" | head -n 1 | grep -o " $2=\"[^\"]*\"" | sed 's/^[^"]*"//; s/"$//'; }
 if [ -s "$report" ] && grep -q '</root>' "$report"; then
@@ -98,8 +149,12 @@ else
     sed 's/^/     /' "$logs/agent.log"
 fi
 check "SIGTERM (systemd's stop) ends the agent with 0 (got $(cat "$logs/exit"))" [ "$(cat "$logs/exit")" = 0 ]
+if [ -n "$plugin_deb" ]; then
+    check "the installed plugin reads the installed agent: $(head -n 1 "$logs/plugin.out" | cut -c1-100)" \
+        grep -qE "^QUORVANE STORAGE (OK|WARNING|CRITICAL) - " "$logs/plugin.out"
+fi
 
-# Paths the package owned that still exist must be directories other packages own as well.
+# Paths the packages owned that still exist must be directories other packages own as well.
 leftovers() {
     while read -r path; do
         [ "$path" = "/." ] && continue
@@ -113,16 +168,18 @@ leftovers() {
 }
 
 echo "== removal"
-dpkg -r "$package" >"$logs/remove.log" 2>&1
+dpkg -r "${packages[@]}" >"$logs/remove.log" 2>&1
 code=$?
 check "dpkg -r exits 0 (got $code)" [ "$code" -eq 0 ]
-check "after dpkg -r no file of the package is left" [ -z "$(leftovers | grep -v -e '^/etc/systemd' -e '^/var/lib/systemd')" ]
-dpkg -P "$package" >"$logs/purge.log" 2>&1
+# Removal keeps the conffiles until the purge, as Debian's policy has it.
+check "after dpkg -r no file of the packages is left but the conffiles" \
+    [ -z "$(leftovers | grep -v -e '^/etc/systemd' -e '^/var/lib/systemd' | grep -vxF -f "$logs/conffiles")" ]
+dpkg -P "${packages[@]}" >"$logs/purge.log" 2>&1
 code=$?
 [ "$code" -eq 0 ] && installed=no
 check "dpkg -P exits 0 (got $code)" [ "$code" -eq 0 ]
 left=$(leftovers)
-check "after dpkg -P nothing of the package is left, nor its enablement" [ -z "$left" ]
+check "after dpkg -P nothing of the packages is left, nor the agent's enablement" [ -z "$left" ]
 [ -z "$left" ] || echo "$left" | sed 's/^/     left: /'
 
 checks_summary

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+#include "Checks.h"
+#include "Thresholds.h"
+
+namespace quorvane::plugin {
+
+// A command line the plugin cannot run with; the text says why.
+class UsageError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+struct Options {
+    enum class Action { check, help, version } action = Action::check;
+    std::string host;
+    unsigned port = 5782;
+    unsigned timeoutSeconds = 10;
+    std::string mode;  // cpu, memory, storage, uptime or inventory
+    Thresholds thresholds;
+    DiskSelection disks;
+};
+
+// Throws UsageError for an unknown or incomplete option, a value out of range, a threshold that
+// is not a range, or options the mode does not take.
+Options parseOptions(int argc, char** argv);
+
+extern const char* const kUsage;
+
+}  // namespace quorvane::plugin
