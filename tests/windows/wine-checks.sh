@@ -115,7 +115,7 @@ else
     clean_log "$logs/first.log"
 fi
 
-echo "== 2. the target getdata, HEAD and a silent client"
+echo "== 2. the target getdata, HEAD, a silent client and a station behind slow ones"
 notfound=$(curl -s --max-time 10 --request-target getdata -w ' %{http_code}' "$url/")
 check "getdata receives the 404 page" \
     [ "$notfound" = "<html><head><title>Quorvane Agent</title></head><body>NOT FOUND<br /></body></html> 404" ]
@@ -128,6 +128,39 @@ silent_answer=$(timeout 20 bash -c 'exec 3<>/dev/tcp/127.0.0.1/5782 && cat <&3 |
 silent_seconds=$((SECONDS - silent_start))
 check "a silent connection is closed without a response by the request-head deadline (${silent_seconds} s)" \
     [ "$silent_answer" = 0 -a "$silent_seconds" -ge 4 -a "$silent_seconds" -le 10 ]
+# Twelve clients that send a request head a byte a second and connect again once the deadline
+# cuts them hold no connection thread: a station polling meanwhile is served every time.
+slow_client() {
+    trap '' PIPE
+    local head='GET /getdata HTTP/1.1'$'\r\n''X-Pad: aaaaaaaaaaaaaaaaaaaa' i
+    while [ ! -e "$logs/stop-slow" ]; do
+        exec 3<>/dev/tcp/127.0.0.1/5782 2>/dev/null || { sleep 0.2; continue; }
+        for ((i = 0; i < ${#head}; i++)); do
+            [ -e "$logs/stop-slow" ] && break
+            printf '%s' "${head:i:1}" >&3 2>/dev/null || break
+            sleep 1
+        done
+        exec 3>&-
+    done
+}
+slow_pids=()
+for _ in $(seq 12); do
+    slow_client &
+    slow_pids+=($!)
+done
+sleep 7 # past the first deadline: the slow clients are reconnecting by now
+station_served=0
+for _ in $(seq 10); do
+    curl -s --max-time 2 -o "$logs/station.xml" "$url/getdata" && grep -q '</root>' "$logs/station.xml" &&
+        station_served=$((station_served + 1))
+    sleep 0.5
+done
+touch "$logs/stop-slow"
+for pid in "${slow_pids[@]}"; do
+    timeout 5 tail --pid="$pid" -f /dev/null || kill "$pid" 2>/dev/null
+done
+check "a station behind 12 reconnecting slow clients is served $station_served of 10 times" \
+    [ "$station_served" -eq 10 ]
 
 echo "== 4. a second instance while the port is taken"
 timeout 60 wine "$agent" >"$logs/second.log" 2>&1 </dev/null
