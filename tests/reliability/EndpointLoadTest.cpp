@@ -144,11 +144,11 @@ double secondsSince(std::chrono::steady_clock::time_point begin) {
 
 // Two connections that send nothing and two that send a byte every 200 ms (far within the 60 s
 // time-out, which stays) wait at the front door, not in a connection thread: an ordinary client
-// is served at once, and the request-head deadline (shortened here to 1 s; the agent's is 5 s)
+// is served at once, and the request-head deadline (shortened here to 2 s; the agent's is 5 s)
 // then closes all four without a response.
 TEST_F(EndpointLoadTest, SilentAndTricklingClientsDoNotDelayAnOrdinaryClient) {
     FrontDoorLimits limits;
-    limits.headDeadline = std::chrono::seconds(1);
+    limits.headDeadline = std::chrono::seconds(2);
     InProcessServer server(snapshot, Poco::Timespan(60, 0), limits);
     std::vector<Poco::Net::StreamSocket> slow(4);
     for (auto& socket : slow) {
