@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <cstring>
 
-namespace quorvane::linuxsource {
+namespace quorvane {
 
 namespace {
 
@@ -300,4 +300,4 @@ BoundedStatvfs& systemStatvfs() {
     return instance;
 }
 
-}  // namespace quorvane::linuxsource
+}  // namespace quorvane

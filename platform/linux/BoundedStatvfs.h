@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-namespace quorvane::linuxsource {
+namespace quorvane {
 
 struct StatvfsAnswer {
     enum class Outcome {
@@ -87,4 +87,4 @@ class BoundedStatvfs {
 // The agent's own: statvfs in a helper process, 1 s per mount and 2 s per refresh.
 BoundedStatvfs& systemStatvfs();
 
-}  // namespace quorvane::linuxsource
+}  // namespace quorvane

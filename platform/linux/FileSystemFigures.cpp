@@ -2,7 +2,7 @@
 
 #include "BoundedStatvfs.h"
 
-namespace quorvane::linuxsource {
+namespace quorvane {
 
 std::vector<std::optional<FileSystemFigures>> statFileSystems(
     const std::vector<std::string>& machinePaths) {
@@ -18,4 +18,4 @@ std::vector<std::optional<FileSystemFigures>> statFileSystems(
     return figures;
 }
 
-}  // namespace quorvane::linuxsource
+}  // namespace quorvane

@@ -18,21 +18,21 @@ namespace quorvane {
 struct SessionState {
     std::string root = "/";
     // Stamps the processor counters (TimeStamp_Sys100NS).
-    linuxsource::MonotonicClock monotonicClock = linuxsource::monotonicClock100ns;
+    MonotonicClock monotonicClock = monotonicClock100ns;
     // The operating system's LocalDateTime.
-    linuxsource::WallClock wallClock = linuxsource::wallClockNow;
+    WallClock wallClock = wallClockNow;
     // The unit of /proc/stat (USER_HZ).
-    std::uint64_t ticksPerSecond = linuxsource::systemTicksPerSecond();
+    std::uint64_t ticksPerSecond = systemTicksPerSecond();
     // Size and free space of each fixed disk.
-    linuxsource::FileSystemFiguresReader fileSystemFigures = linuxsource::statFileSystems;
+    FileSystemFiguresReader fileSystemFigures = statFileSystems;
 
     // Facts that do not change while the agent runs, read until they were found once.
     std::optional<std::string> kernelRelease;
     std::optional<std::uint64_t> startStack;
-    linuxsource::BlockDeviceCache blockDevices;
+    BlockDeviceCache blockDevices;
 
     // The /proc files every refresh reads, open between refreshes.
-    linuxsource::OpenProcFiles procFiles;
+    OpenProcFiles procFiles;
 };
 
 // The tree the report-time operations read (os-release, /proc/uptime); "/" unless a test points

@@ -15,7 +15,6 @@ namespace quorvane {
 
 namespace {
 
-using namespace linuxsource;
 
 constexpr std::uint32_t kFixedDisk = 3;
 

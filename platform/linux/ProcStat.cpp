@@ -6,7 +6,7 @@
 #include "SystemFiles.h"
 #include "TextScan.h"
 
-namespace quorvane::linuxsource {
+namespace quorvane {
 
 ProcStat parseProcStat(const std::string& text) {
     ProcStat stat;
@@ -92,4 +92,4 @@ std::uint64_t monotonicClock100ns() {
            static_cast<std::uint64_t>(now.tv_nsec) / 100u;
 }
 
-}  // namespace quorvane::linuxsource
+}  // namespace quorvane

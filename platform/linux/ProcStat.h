@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace quorvane::linuxsource {
+namespace quorvane {
 
 class OpenProcFiles;
 
@@ -52,4 +52,4 @@ std::uint64_t ticksTo100ns(std::uint64_t ticks, std::uint64_t ticksPerSecond);
 using MonotonicClock = std::function<std::uint64_t()>;
 std::uint64_t monotonicClock100ns();
 
-}  // namespace quorvane::linuxsource
+}  // namespace quorvane

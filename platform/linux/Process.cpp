@@ -60,7 +60,7 @@ void bindListeningSocket(Poco::Net::ServerSocket& socket, Poco::UInt16 port, int
 }
 
 void abandonPlatformWaits() {
-    linuxsource::systemStatvfs().stop();
+    systemStatvfs().stop();
 }
 
 }  // namespace quorvane

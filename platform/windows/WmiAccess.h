@@ -1,6 +1,6 @@
 // The session operations every probe goes through: obtaining instances, stepping through them
 // and reading their properties into the snapshot's fields. They hold the rules for failed
-// calls and null values, so the probes and both back ends share one set of them.
+// calls and null values, so every probe follows one set of them.
 #pragma once
 
 #include <cstddef>

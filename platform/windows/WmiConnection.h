@@ -1,5 +1,5 @@
-// The WMI-style session operations the probes use. The Windows back end answers them from WMI;
-// the Linux back end from a source of our own with the same classes, properties and value forms.
+// The WMI session operations the probes use: WmiSession answers them from WMI in root\cimv2, the
+// tests from fakes (tests/fakes/FakeWmi.h).
 #pragma once
 
 #include <cstdint>

@@ -15,7 +15,7 @@
 
 #include "BoundedStatvfs.h"
 
-namespace quorvane::linuxsource {
+namespace quorvane {
 namespace {
 
 using namespace std::chrono_literals;
@@ -238,4 +238,4 @@ TEST(BoundedStatvfsTest, TheAgentsHelperAnswersAsStatvfsDoes) {
 }
 
 }  // namespace
-}  // namespace quorvane::linuxsource
+}  // namespace quorvane

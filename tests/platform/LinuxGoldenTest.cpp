@@ -20,7 +20,6 @@ namespace quorvane {
 namespace {
 
 namespace fs = std::filesystem;
-using linuxsource::FileSystemFigures;
 
 const std::string kFixtures = QUORVANE_LINUX_FIXTURES;
 const std::string kGolden = std::string(QUORVANE_GOLDEN_DIR) + "/linux_machine_report.xml";
@@ -68,7 +67,7 @@ TEST_F(LinuxGoldenTest, FixtureMachineRefreshedTwiceGivesTheGoldenReport) {
     state->root = prefix;
     state->monotonicClock = [&stamp] { return stamp; };
     state->wallClock = [] {
-        return std::optional<linuxsource::WallClockTime>({1765275072, 500000});
+        return std::optional<WallClockTime>({1765275072, 500000});
     };
     state->ticksPerSecond = 100;
     state->fileSystemFigures = [&](const std::vector<std::string>& paths) {

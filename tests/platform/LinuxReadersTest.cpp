@@ -15,7 +15,6 @@
 #include "snapshot/Probes.h"
 
 namespace quorvane {
-using namespace linuxsource;
 namespace {
 
 const std::string kFixtures = QUORVANE_LINUX_FIXTURES;

@@ -137,7 +137,7 @@ TEST_F(LiveLinuxTest, CountersNeverExceedTheElapsedTime) {
 
 // A /proc file kept open must still show the present, not what it said when it was opened.
 TEST(OpenProcFilesTest, KeptFileShowsTheProcessAsItIsNow) {
-    linuxsource::OpenProcFiles open;
+    OpenProcFiles open;
     const auto before = open.read("/proc/self/status");
     ASSERT_TRUE(before);
     constexpr std::size_t kReserved = 256u << 20;
@@ -147,8 +147,8 @@ TEST(OpenProcFilesTest, KeptFileShowsTheProcessAsItIsNow) {
     const auto after = open.read("/proc/self/status");
     munmap(reserved, kReserved);
     ASSERT_TRUE(after);
-    EXPECT_GE(linuxsource::parseVmSize(*after).value_or(0),
-              linuxsource::parseVmSize(*before).value_or(0) + kReserved);
+    EXPECT_GE(parseVmSize(*after).value_or(0),
+              parseVmSize(*before).value_or(0) + kReserved);
 }
 
 // The mount table is read again only when the kernel reports a change, so a mount and an unmount
@@ -168,7 +168,7 @@ TEST(OpenProcFilesTest, MountTableShowsEveryMountAndUnmount) {
             mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
             _exit(10);
         }
-        linuxsource::OpenProcFiles open;
+        OpenProcFiles open;
         auto shows = [&open, &mountPoint] {
             const auto table = open.readMountTable("/proc/self/mountinfo");
             return table && table->find(mountPoint) != std::string::npos;
