@@ -9,6 +9,7 @@
 #include "CimDateTime.h"
 #include "FileSystemFigures.h"
 #include "MountInfo.h"
+#include "OsRelease.h"
 #include "ProcStat.h"
 #include "SystemFiles.h"
 #include "platform/Session.h"
@@ -33,10 +34,16 @@ struct SessionState {
 
     // The /proc files every refresh reads, open between refreshes.
     OpenProcFiles procFiles;
+    // The operating system's names, read by the refresh, shown by the reports.
+    OsReleaseReader osRelease;
 };
 
-// The tree the report-time operations read (os-release, /proc/uptime); "/" unless a test points
-// them at a fixture tree. Not while a report runs: those operations keep no lock of their own.
+// The names the report-time operations give the system: those the latest refresh read. Set by
+// the refresh and read by the reports, both under snapshotMutex.
+void setReportedOsNames(const OsNames& names);
+
+// The tree the report-time operations read (/proc/uptime); "/" unless a test points them at a
+// fixture tree. Not while a report runs: those operations keep no lock of their own.
 void setReportTimeRoot(const std::string& root);
 
 }  // namespace quorvane

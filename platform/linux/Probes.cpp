@@ -86,6 +86,8 @@ int queryOperatingSystem(OperatingSystemInfo& operatingSystem, Session& session)
     if (const std::optional<WallClockTime> now = state->wallClock()) {
         setText(operatingSystem.localDateTime, localCimDateTime(now->seconds, now->microseconds));
     }
+    // Read here, with a deadline, so that no report ever waits for the file.
+    setReportedOsNames(state->osRelease.refresh(state->root));
     return 1;
 }
 

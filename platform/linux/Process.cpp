@@ -6,7 +6,7 @@
 
 #include <clocale>
 
-#include "BoundedStatvfs.h"
+#include "BoundedCall.h"
 
 namespace quorvane {
 
@@ -61,6 +61,7 @@ void bindListeningSocket(Poco::Net::ServerSocket& socket, Poco::UInt16 port, int
 
 void abandonPlatformWaits() {
     systemStatvfs().stop();
+    systemFileReads().stop();
 }
 
 }  // namespace quorvane

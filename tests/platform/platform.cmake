@@ -42,11 +42,11 @@ if(QUORVANE_BACKEND STREQUAL "linux")
 
     # The Linux back end on the machine itself, against independent sources of the same facts.
     # statvfs bounded in time, over a fake that hangs; labelled so CI runs it under ThreadSanitizer.
-    add_executable(bounded_statvfs_tests platform/BoundedStatvfsTest.cpp)
-    target_include_directories(bounded_statvfs_tests PRIVATE ${PROJECT_SOURCE_DIR}/platform/linux)
-    target_link_libraries(bounded_statvfs_tests PRIVATE
+    add_executable(bounded_call_tests platform/BoundedCallTest.cpp)
+    target_include_directories(bounded_call_tests PRIVATE ${PROJECT_SOURCE_DIR}/platform/linux)
+    target_link_libraries(bounded_call_tests PRIVATE
         quorvane_platform GTest::gtest GTest::gtest_main)
-    gtest_discover_tests(bounded_statvfs_tests DISCOVERY_TIMEOUT 60
+    gtest_discover_tests(bounded_call_tests DISCOVERY_TIMEOUT 60
         PROPERTIES LABELS "concurrency" TIMEOUT 60)
 
     add_executable(live_linux_tests platform/LiveLinuxTest.cpp platform/LiveNamingTest.cpp)
