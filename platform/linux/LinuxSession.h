@@ -1,5 +1,5 @@
 // What the Linux back end reads: a system tree ("/" for the agent, a fixture tree in tests) and
-// the clocks that stamp what it reads. Private to the platform library and its tests.
+// the clock that stamps what it reads. Private to the platform library and its tests.
 #pragma once
 
 #include <cstdint>
@@ -18,8 +18,6 @@ namespace quorvane {
 
 struct SessionState {
     std::string root = "/";
-    // Stamps the processor counters (TimeStamp_Sys100NS).
-    MonotonicClock monotonicClock = monotonicClock100ns;
     // The operating system's LocalDateTime.
     WallClock wallClock = wallClockNow;
     // The unit of /proc/stat (USER_HZ).
