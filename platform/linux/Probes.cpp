@@ -15,7 +15,6 @@ namespace quorvane {
 
 namespace {
 
-
 constexpr std::uint32_t kFixedDisk = 3;
 
 // A value the machine does not expose keeps the field as it was.

@@ -15,6 +15,7 @@
 #include "LinuxSession.h"
 #include "report/StatusReport.h"
 #include "snapshot/SystemSnapshot.h"
+#include "support/ScopedTimeZone.h"
 
 namespace quorvane {
 namespace {
@@ -27,11 +28,6 @@ const std::string kGolden = std::string(QUORVANE_GOLDEN_DIR) + "/linux_machine_r
 class LinuxGoldenTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        // Local times in the report must not depend on the machine's zone.
-        const char* zone = std::getenv("TZ");
-        savedZone = zone ? std::optional<std::string>(zone) : std::nullopt;
-        setenv("TZ", "UTC", 1);
-        tzset();
         // A copy, so that the second refresh can see later processor counters.
         root = fs::temp_directory_path() / ("quorvane-golden-" + std::to_string(getpid()));
         fs::remove_all(root);
@@ -40,16 +36,11 @@ class LinuxGoldenTest : public ::testing::Test {
     }
     void TearDown() override {
         setReportTimeRoot("/");
-        if (savedZone) {
-            setenv("TZ", savedZone->c_str(), 1);
-        } else {
-            unsetenv("TZ");
-        }
-        tzset();
         fs::remove_all(root);
     }
 
-    std::optional<std::string> savedZone;
+    // Local times in the report must not depend on the machine's zone.
+    const ScopedTimeZone zone{"UTC"};
     fs::path root;
 };
 
@@ -64,16 +55,13 @@ TEST_F(LinuxGoldenTest, FixtureMachineRefreshedTwiceGivesTheGoldenReport) {
     const std::string prefix = root.string();
     auto state = std::make_unique<SessionState>();
     state->root = prefix;
-    state->wallClock = [] {
-        return std::optional<WallClockTime>({1765275072, 500000});
-    };
+    state->wallClock = [] { return std::optional<WallClockTime>({1765275072, 500000}); };
     state->ticksPerSecond = 100;
     state->fileSystemFigures = [&](const std::vector<std::string>& paths) {
         std::vector<std::optional<FileSystemFigures>> answers;
         for (const std::string& path : paths) {
             const auto found = figures.find(path.substr(prefix.size()));
-            answers.push_back(found != figures.end() ? std::optional(found->second)
-                                                     : std::nullopt);
+            answers.push_back(found != figures.end() ? std::optional(found->second) : std::nullopt);
         }
         return answers;
     };

@@ -50,8 +50,7 @@ TEST(OsReleaseTest, MissingKeysTakeTheFormatsDefault) {
 
 TEST(OsReleaseTest, QuotingIsUndoneAndUtf8Converted) {
     const OsNames names = namesUnder(kFixtures + "/quoted");
-    EXPECT_EQ(utf16ToUtf8(names.productName),
-              "Caf\xc3\xa9 \"Nova\" $HOME \\ `x` \\q 2026.1 beta");
+    EXPECT_EQ(utf16ToUtf8(names.productName), "Caf\xc3\xa9 \"Nova\" $HOME \\ `x` \\q 2026.1 beta");
     EXPECT_EQ(utf16ToUtf8(names.fullName), "Nova Linux \xe2\x80\x98rolling\xe2\x80\x99");
 }
 
@@ -81,7 +80,8 @@ FileReadAnswer answer(BoundedOutcome outcome, const std::string& text = "") {
     answer.outcome = outcome;
     if (outcome == BoundedOutcome::Answered) {
         answer.result.emplace();
-        answer.result->length = static_cast<std::uint32_t>(text.copy(answer.result->text, text.size()));
+        answer.result->length =
+            static_cast<std::uint32_t>(text.copy(answer.result->text, text.size()));
     }
     return answer;
 }

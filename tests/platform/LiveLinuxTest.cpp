@@ -152,8 +152,7 @@ TEST(OpenProcFilesTest, KeptFileShowsTheProcessAsItIsNow) {
     const auto after = open.read("/proc/self/status");
     munmap(reserved, kReserved);
     ASSERT_TRUE(after);
-    EXPECT_GE(parseVmSize(*after).value_or(0),
-              parseVmSize(*before).value_or(0) + kReserved);
+    EXPECT_GE(parseVmSize(*after).value_or(0), parseVmSize(*before).value_or(0) + kReserved);
 }
 
 // The mount table is read again only when the kernel reports a change, so a mount and an unmount
