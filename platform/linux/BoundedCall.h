@@ -94,7 +94,7 @@ using StatvfsAnswer = BoundedAnswer<struct statvfs>;
 
 // The start of a small file, read whole: far more than any configuration file of a few lines.
 struct SmallFile {
-    static constexpr std::size_t kCapacity = 16 * 1024;
+    static constexpr std::size_t kCapacity = 4 * 1024;
     std::uint32_t length;  // bytes read, at most kCapacity; a longer file is cut there
     char text[kCapacity];
 };
