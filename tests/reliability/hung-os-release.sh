@@ -100,6 +100,7 @@ wait_until 10 hung_again || true
 helpers=$(cat /proc/"$agent_pid"/task/*/children 2>/dev/null || true)
 for pid in $helpers; do kill -STOP "$pid" 2>/dev/null || true; done
 echo "     helpers stopped: $(echo $helpers)"
+check "the agent has helper processes to stop" [ -n "$helpers" ]
 start=$(now_ms)
 kill -TERM "$agent_pid"
 agent_gone() { ! kill -0 "$agent_pid" 2>/dev/null; }
