@@ -18,6 +18,7 @@ if [ -z "${QUORVANE_HUNG_MOUNT_NS:-}" ]; then
     exec env QUORVANE_HUNG_MOUNT_NS=1 timeout -k 5 150 unshare -m -n "$0" "$agent"
 fi
 . "$here/../support/checks.sh"
+. "$here/hung-support.sh"
 
 mount --make-rprivate /
 ip link set lo up
@@ -39,8 +40,6 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 143' TERM INT
 WAIT_INTERVAL=0.1
-now_ms() { echo $(($(date +%s%N) / 1000000)); }
-entered() { [ -f "$control/entered" ] && wc -l <"$control/entered" || echo 0; }
 
 # The disks: a FUSE file system on one loop device, ext4 on another.
 truncate -s 8M "$work/fuse.img"
@@ -65,8 +64,6 @@ hung_expected=$(expected "$work/hung" fuseblk)
 
 "$agent" >"$work/agent.log" 2>&1 &
 agent_pid=$!
-report() { curl -s --max-time "${2:-10}" -o "$1" -w '%{http_code} %{time_total}' http://127.0.0.1:5782/getdata; }
-served() { report "$work/report" 1 >/dev/null && grep -q '<root ' "$work/report"; }
 wait_until 10 served || true
 check "the FUSE disk shows the figures df -B1 shows: $hung_expected" grep -qF "$hung_expected" "$work/report"
 check "the ext4 disk shows the figures df -B1 shows" grep -qF "$fixed_expected" "$work/report"
@@ -116,16 +113,7 @@ check "the FUSE disk's new figures show after it answers again" wait_until 15 re
 touch "$control/hang"
 second_hung_call() { [ "$(entered)" -ge 2 ]; }
 WAIT_INTERVAL=0.02 wait_until 8 second_hung_call || fail "no second hung call"
-start=$(now_ms)
-kill -TERM "$agent_pid"
-agent_gone() { ! kill -0 "$agent_pid" 2>/dev/null; }
-WAIT_INTERVAL=0.05 wait_until 10 agent_gone || rm -f "$control/hang"
-stop_ms=$(($(now_ms) - start))
-set +e
-wait "$agent_pid"
-status=$?
-set -e
-agent_pid=""
+stop_agent 10
 echo "     SIGTERM to exit while a refresh waits on the hung statfs: ${stop_ms} ms, exit $status"
 check "the stop takes less than 1 s (${stop_ms} ms)" [ "$stop_ms" -lt 1000 ]
 check "exit code 0 after SIGTERM ($status)" [ "$status" -eq 0 ]

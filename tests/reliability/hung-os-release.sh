@@ -18,6 +18,7 @@ if [ -z "${QUORVANE_HUNG_OS_RELEASE_NS:-}" ]; then
     exec env QUORVANE_HUNG_OS_RELEASE_NS=1 timeout -k 5 200 unshare -m -n "$0" "$agent"
 fi
 . "$here/../support/checks.sh"
+. "$here/hung-support.sh"
 
 mount --make-rprivate /
 ip link set lo up
@@ -38,8 +39,6 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 143' TERM INT
 WAIT_INTERVAL=0.1
-now_ms() { echo $(($(date +%s%N) / 1000000)); }
-entered() { [ -f "$control/entered" ] && wc -l <"$control/entered" || echo 0; }
 
 printf 'NAME="Hangbian"\nVERSION_ID=7\nPRETTY_NAME="Hangbian 7 (stuck)"\n' >"$control/content"
 /usr/bin/python3 "$here/hanging_fuse.py" "$work/fuse" "$control" >"$work/fuse.log" 2>&1 &
@@ -52,8 +51,6 @@ grep -q Hangbian /etc/os-release
 
 "$agent" >"$work/agent.log" 2>&1 &
 agent_pid=$!
-report() { curl -s --max-time "${2:-10}" -o "$1" -w '%{http_code} %{time_total}' http://127.0.0.1:5782/getdata; }
-served() { report "$work/report" 1 >/dev/null && grep -q '<root ' "$work/report"; }
 named() { grep -qF "name=\"$1\"" "$work/report" && grep -qF ">$2</os>" "$work/report"; }
 wait_until 10 served || true
 check "the report names the system after the file" named "Hangbian 7" "Hangbian 7 (stuck)"
@@ -101,16 +98,7 @@ helpers=$(cat /proc/"$agent_pid"/task/*/children 2>/dev/null || true)
 for pid in $helpers; do kill -STOP "$pid" 2>/dev/null || true; done
 echo "     helpers stopped: $(echo $helpers)"
 check "the agent has helper processes to stop" [ -n "$helpers" ]
-start=$(now_ms)
-kill -TERM "$agent_pid"
-agent_gone() { ! kill -0 "$agent_pid" 2>/dev/null; }
-WAIT_INTERVAL=0.05 wait_until 40 agent_gone || rm -f "$control/hang"
-stop_ms=$(($(now_ms) - start))
-set +e
-wait "$agent_pid"
-status=$?
-set -e
-agent_pid=""
+stop_agent 40
 helper_states() {
     local pid
     for pid in $helpers; do
