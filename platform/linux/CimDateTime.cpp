@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-namespace quorvane::linuxsource {
+namespace quorvane {
 
 std::optional<std::string> formatCimDateTime(const std::tm& local, long microseconds,
                                              long utcOffsetMinutes) {
@@ -41,4 +41,4 @@ std::optional<WallClockTime> wallClockNow() {
     return WallClockTime{static_cast<std::int64_t>(now.tv_sec), now.tv_nsec / 1000};
 }
 
-}  // namespace quorvane::linuxsource
+}  // namespace quorvane

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-namespace quorvane::linuxsource {
+namespace quorvane {
 
 // Nothing when a part does not fit its digits.
 std::optional<std::string> formatCimDateTime(const std::tm& local, long microseconds,
@@ -26,4 +26,4 @@ struct WallClockTime {
 std::optional<WallClockTime> wallClockNow();
 using WallClock = std::function<std::optional<WallClockTime>()>;
 
-}  // namespace quorvane::linuxsource
+}  // namespace quorvane

@@ -7,7 +7,7 @@
 
 #include "SystemFiles.h"
 
-namespace quorvane::linuxsource {
+namespace quorvane {
 
 namespace {
 
@@ -173,4 +173,4 @@ std::optional<std::vector<ProcessorDescription>> ProcessorReader::read() const {
     return descriptions;
 }
 
-}  // namespace quorvane::linuxsource
+}  // namespace quorvane

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace quorvane::linuxsource {
+namespace quorvane {
 
 // One "processor" block of /proc/cpuinfo: its "key : value" lines.
 using CpuInfoBlock = std::map<std::string, std::string>;
@@ -47,4 +47,4 @@ class ProcessorReader {
     std::string root_;
 };
 
-}  // namespace quorvane::linuxsource
+}  // namespace quorvane

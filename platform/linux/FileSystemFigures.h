@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace quorvane::linuxsource {
+namespace quorvane {
 
 struct FileSystemFigures {
     std::uint64_t size = 0;       // f_blocks times the fragment size, in bytes
@@ -24,4 +24,4 @@ std::vector<std::optional<FileSystemFigures>> statFileSystems(
 using FileSystemFiguresReader = std::function<std::vector<std::optional<FileSystemFigures>>(
     const std::vector<std::string>& machinePaths)>;
 
-}  // namespace quorvane::linuxsource
+}  // namespace quorvane

@@ -4,7 +4,7 @@
 
 #include "SystemFiles.h"
 
-namespace quorvane::linuxsource {
+namespace quorvane {
 
 DmiReader::DmiReader(std::string root) : root_(std::move(root)) {}
 
@@ -69,4 +69,4 @@ HostNames HostNameReader::read() const {
                           files.readValue("/proc/sys/kernel/domainname"));
 }
 
-}  // namespace quorvane::linuxsource
+}  // namespace quorvane

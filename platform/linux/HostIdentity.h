@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-namespace quorvane::linuxsource {
+namespace quorvane {
 
 // Firmware tables as the kernel exposes them; a file that is missing or unreadable (the serial
 // numbers are readable only by root) is absent.
@@ -47,4 +47,4 @@ class HostNameReader {
     std::string root_;
 };
 
-}  // namespace quorvane::linuxsource
+}  // namespace quorvane

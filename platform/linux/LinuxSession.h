@@ -1,5 +1,5 @@
 // What the Linux back end reads: a system tree ("/" for the agent, a fixture tree in tests) and
-// the clocks that stamp what it reads. Private to the platform library and its tests.
+// the clock that stamps what it reads. Private to the platform library and its tests.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +9,7 @@
 #include "CimDateTime.h"
 #include "FileSystemFigures.h"
 #include "MountInfo.h"
+#include "OsRelease.h"
 #include "ProcStat.h"
 #include "SystemFiles.h"
 #include "platform/Session.h"
@@ -17,26 +18,30 @@ namespace quorvane {
 
 struct SessionState {
     std::string root = "/";
-    // Stamps the processor counters (TimeStamp_Sys100NS).
-    linuxsource::MonotonicClock monotonicClock = linuxsource::monotonicClock100ns;
     // The operating system's LocalDateTime.
-    linuxsource::WallClock wallClock = linuxsource::wallClockNow;
+    WallClock wallClock = wallClockNow;
     // The unit of /proc/stat (USER_HZ).
-    std::uint64_t ticksPerSecond = linuxsource::systemTicksPerSecond();
+    std::uint64_t ticksPerSecond = systemTicksPerSecond();
     // Size and free space of each fixed disk.
-    linuxsource::FileSystemFiguresReader fileSystemFigures = linuxsource::statFileSystems;
+    FileSystemFiguresReader fileSystemFigures = statFileSystems;
 
     // Facts that do not change while the agent runs, read until they were found once.
     std::optional<std::string> kernelRelease;
     std::optional<std::uint64_t> startStack;
-    linuxsource::BlockDeviceCache blockDevices;
+    BlockDeviceCache blockDevices;
 
     // The /proc files every refresh reads, open between refreshes.
-    linuxsource::OpenProcFiles procFiles;
+    OpenProcFiles procFiles;
+    // The operating system's names, read by the refresh, shown by the reports.
+    OsReleaseReader osRelease;
 };
 
-// The tree the report-time operations read (os-release, /proc/uptime); "/" unless a test points
-// them at a fixture tree. Not while a report runs: those operations keep no lock of their own.
+// The names the report-time operations give the system: those the latest refresh read. Set by
+// the refresh and read by the reports, both under snapshotMutex.
+void setReportedOsNames(const OsNames& names);
+
+// The tree the report-time operations read (/proc/uptime); "/" unless a test points them at a
+// fixture tree. Not while a report runs: those operations keep no lock of their own.
 void setReportTimeRoot(const std::string& root);
 
 }  // namespace quorvane

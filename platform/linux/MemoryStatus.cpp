@@ -3,7 +3,7 @@
 #include "SystemFiles.h"
 #include "TextScan.h"
 
-namespace quorvane::linuxsource {
+namespace quorvane {
 
 namespace {
 
@@ -156,4 +156,4 @@ MemoryInfo MemoryStatusReader::read(std::optional<std::uint64_t>* startStack) co
                             status ? parseVmSize(*status) : std::nullopt);
 }
 
-}  // namespace quorvane::linuxsource
+}  // namespace quorvane

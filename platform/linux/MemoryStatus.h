@@ -9,7 +9,7 @@
 
 #include "snapshot/SystemSnapshot.h"
 
-namespace quorvane::linuxsource {
+namespace quorvane {
 
 class OpenProcFiles;
 
@@ -46,4 +46,4 @@ class MemoryStatusReader {
     OpenProcFiles* open_;
 };
 
-}  // namespace quorvane::linuxsource
+}  // namespace quorvane

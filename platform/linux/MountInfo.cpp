@@ -5,7 +5,7 @@
 #include "SystemFiles.h"
 #include "TextScan.h"
 
-namespace quorvane::linuxsource {
+namespace quorvane {
 
 namespace {
 
@@ -231,4 +231,4 @@ std::optional<std::vector<FixedDisk>> FixedDiskReader::read() const {
     return disks;
 }
 
-}  // namespace quorvane::linuxsource
+}  // namespace quorvane

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace quorvane::linuxsource {
+namespace quorvane {
 
 class OpenProcFiles;
 
@@ -65,4 +65,4 @@ class FixedDiskReader {
     OpenProcFiles* open_;
 };
 
-}  // namespace quorvane::linuxsource
+}  // namespace quorvane

@@ -1,8 +1,5 @@
 #include "OsRelease.h"
 
-#include <sys/stat.h>
-
-#include <fstream>
 #include <sstream>
 #include <utility>
 
@@ -12,10 +9,6 @@ namespace quorvane {
 
 namespace {
 
-// Far larger than any real os-release file; a bigger one is cut here rather than read whole.
-constexpr std::streamsize kMaxFileSize = 64 * 1024;
-
-const char16_t kUnknown[] = u"Unknown";
 // The defaults the os-release format gives for a file without these keys.
 const char kDefaultName[] = "Linux";
 
@@ -61,17 +54,6 @@ std::string unquoteValue(const std::string& line, std::size_t position) {
     return value;
 }
 
-bool readFile(const std::string& path, std::string& text) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        return false;
-    }
-    text.assign(kMaxFileSize, '\0');
-    file.read(&text[0], kMaxFileSize);
-    text.resize(static_cast<std::size_t>(file.gcount()));
-    return !file.bad();
-}
-
 std::string underRoot(const std::string& root, const char* path) {
     std::string joined = root;
     while (!joined.empty() && joined.back() == '/') {
@@ -108,67 +90,42 @@ std::map<std::string, std::string> parseOsRelease(const std::string& text) {
     return values;
 }
 
-OsReleaseReader::OsReleaseReader(std::string rootDirectory)
-    : etcPath_(underRoot(rootDirectory, "/etc/os-release")),
-      usrLibPath_(underRoot(rootDirectory, "/usr/lib/os-release")) {}
-
-bool OsReleaseReader::FileIdentity::operator==(const FileIdentity& other) const {
-    return device == other.device && inode == other.inode && size == other.size &&
-           modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec &&
-           changed.tv_sec == other.changed.tv_sec && changed.tv_nsec == other.changed.tv_nsec;
+OsNames osNamesFrom(const std::string& text) {
+    const std::map<std::string, std::string> values = parseOsRelease(text);
+    std::string name = valueOf(values, "NAME");
+    if (name.empty()) {
+        name = kDefaultName;
+    }
+    const std::string versionId = valueOf(values, "VERSION_ID");
+    if (!versionId.empty()) {
+        name += " " + versionId;
+    }
+    const std::string prettyName = valueOf(values, "PRETTY_NAME");
+    OsNames names;
+    names.productName = utf8ToUtf16(name);
+    names.fullName = utf8ToUtf16(prettyName.empty() ? std::string(kDefaultName) : prettyName);
+    return names;
 }
 
-void OsReleaseReader::revalidate() const {
-    const std::string* path = &etcPath_;
-    struct stat status {};
-    if (::stat(etcPath_.c_str(), &status) != 0) {
-        path = &usrLibPath_;
-        if (::stat(usrLibPath_.c_str(), &status) != 0) {
-            path = nullptr;
-        }
-    }
-    std::optional<FileIdentity> identity;
-    if (path != nullptr) {
-        identity = FileIdentity{status.st_dev, status.st_ino, status.st_size, status.st_mtim,
-                                status.st_ctim};
-    }
-    if (loaded_ && identity_ == identity) {
-        return;
-    }
-    std::string text;
-    if (path == nullptr || !readFile(*path, text)) {
-        productName_ = kUnknown;
-        fullName_ = kUnknown;
-        // Nothing usable was read: look again next time even if the stat shows no change.
-        identity.reset();
-    } else {
-        const std::map<std::string, std::string> values = parseOsRelease(text);
-        std::string name = valueOf(values, "NAME");
-        if (name.empty()) {
-            name = kDefaultName;
-        }
-        const std::string versionId = valueOf(values, "VERSION_ID");
-        if (!versionId.empty()) {
-            name += " " + versionId;
-        }
-        productName_ = utf8ToUtf16(name);
-        const std::string prettyName = valueOf(values, "PRETTY_NAME");
-        fullName_ = utf8ToUtf16(prettyName.empty() ? std::string(kDefaultName) : prettyName);
-    }
-    identity_ = identity;
-    loaded_ = true;
+FileReadAnswer readSmallFile(const std::string& machinePath) {
+    return systemFileReads().query({machinePath}).front();
 }
 
-std::u16string OsReleaseReader::productName() const {
-    revalidate();
-    return productName_;
-}
+OsReleaseReader::OsReleaseReader(SmallFileReader read) : read_(std::move(read)) {}
 
-std::u16string OsReleaseReader::fullName() const {
-    if (!loaded_) {
-        revalidate();
+const OsNames& OsReleaseReader::refresh(const std::string& root) {
+    for (const char* path : {"/etc/os-release", "/usr/lib/os-release"}) {
+        const FileReadAnswer answer = read_(underRoot(root, path));
+        if (answer.outcome == BoundedOutcome::Late) {
+            return names_;
+        }
+        if (answer.outcome == BoundedOutcome::Answered && answer.result) {
+            names_ = osNamesFrom(std::string(answer.result->text, answer.result->length));
+            return names_;
+        }
     }
-    return fullName_;
+    names_ = OsNames();
+    return names_;
 }
 
 }  // namespace quorvane

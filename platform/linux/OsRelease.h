@@ -1,12 +1,11 @@
 // Linux stand-in for the Windows product names: the distribution's os-release file.
 #pragma once
 
-#include <sys/types.h>
-
-#include <ctime>
+#include <functional>
 #include <map>
-#include <optional>
 #include <string>
+
+#include "BoundedCall.h"
 
 namespace quorvane {
 
@@ -14,38 +13,32 @@ namespace quorvane {
 // Comments, blank lines and lines that are not assignments are skipped.
 std::map<std::string, std::string> parseOsRelease(const std::string& text);
 
-// Reads <rootDirectory>/etc/os-release, or <rootDirectory>/usr/lib/os-release when the first is
-// missing. The names are kept: the file is read again only when a stat shows it changed (another
-// inode, size or time stamp). Not thread-safe; the report calls it under snapshotMutex.
+struct OsNames {
+    std::u16string productName = u"Unknown";  // NAME and VERSION_ID: "Debian GNU/Linux 12"
+    std::u16string fullName = u"Unknown";     // PRETTY_NAME: "Debian GNU/Linux 12 (bookworm)"
+};
+
+// The names an os-release text gives, with the format's defaults for missing keys.
+OsNames osNamesFrom(const std::string& text);
+
+// Reads a small file with a deadline: systemFileReads(), unless a test gives another.
+using SmallFileReader = std::function<FileReadAnswer(const std::string& machinePath)>;
+FileReadAnswer readSmallFile(const std::string& machinePath);
+
+// <root>/etc/os-release, or <root>/usr/lib/os-release when the first cannot be read, read at
+// every refresh with a deadline: the file points into /usr, which may be on a server that went
+// away. A file that does not answer in time keeps the names last read; without a file both
+// names are "Unknown". Not thread-safe; the refresh calls it under snapshotMutex.
 class OsReleaseReader {
   public:
-    explicit OsReleaseReader(std::string rootDirectory = "/");
+    explicit OsReleaseReader(SmallFileReader read = readSmallFile);
 
-    // NAME and VERSION_ID joined by a blank ("Debian GNU/Linux 12"); "Unknown" without a file.
-    // Looks at the file first (one stat).
-    std::u16string productName() const;
-    // PRETTY_NAME ("Debian GNU/Linux 12 (bookworm)"); "Unknown" without a file. The names as the
-    // last productName() saw them: a report asks for the product name just before, so one stat
-    // per report keeps both current. Looks at the file only when it was never read.
-    std::u16string fullName() const;
+    const OsNames& refresh(const std::string& root);
+    const OsNames& names() const { return names_; }
 
   private:
-    struct FileIdentity {
-        dev_t device = 0;
-        ino_t inode = 0;
-        off_t size = 0;
-        timespec modified{};
-        timespec changed{};
-        bool operator==(const FileIdentity& other) const;
-    };
-    void revalidate() const;
-
-    std::string etcPath_;
-    std::string usrLibPath_;
-    mutable bool loaded_ = false;
-    mutable std::optional<FileIdentity> identity_;  // of the file read last; nothing without one
-    mutable std::u16string productName_;
-    mutable std::u16string fullName_;
+    SmallFileReader read_;
+    OsNames names_;
 };
 
 }  // namespace quorvane

@@ -15,8 +15,6 @@ namespace quorvane {
 
 namespace {
 
-using namespace linuxsource;
-
 constexpr std::uint32_t kFixedDisk = 3;
 
 // A value the machine does not expose keeps the field as it was.
@@ -87,6 +85,8 @@ int queryOperatingSystem(OperatingSystemInfo& operatingSystem, Session& session)
     if (const std::optional<WallClockTime> now = state->wallClock()) {
         setText(operatingSystem.localDateTime, localCimDateTime(now->seconds, now->microseconds));
     }
+    // Read here, with a deadline, so that no report ever waits for the file.
+    setReportedOsNames(state->osRelease.refresh(state->root));
     return 1;
 }
 
@@ -171,14 +171,20 @@ int queryCpuTimes(Session& session, CpuTimesSample& sample) {
         return -1;
     }
     // Privileged time is system time with the time spent serving interrupts; user time includes
-    // niced processes. Both are averaged over the online processors, as the "_Total" instance of
-    // Windows is.
+    // niced processes. The time stamp counts in the same ticks: all the time of the processors,
+    // busy, idle, waiting or stolen. Busy time can therefore never outrun it, however short the
+    // interval, and an interval without a whole tick has a time stamp that did not move. Each
+    // part is converted on its own and the stamp is their sum, so rounding cannot break that
+    // either. All are averaged over the online processors, as the "_Total" instance of Windows is.
     const CpuTimesLine& total = *stat->total;
     const std::uint64_t online = stat->processors.empty() ? 1 : stat->processors.size();
-    sample.percentPrivilegedTime =
-        ticksTo100ns(total.system + total.irq + total.softirq, state->ticksPerSecond) / online;
-    sample.percentUserTime = ticksTo100ns(total.user + total.nice, state->ticksPerSecond) / online;
-    sample.timeStampSys100NS = state->monotonicClock();
+    const auto averaged = [&](std::uint64_t ticks) {
+        return ticksTo100ns(ticks, state->ticksPerSecond) / online;
+    };
+    sample.percentPrivilegedTime = averaged(total.system + total.irq + total.softirq);
+    sample.percentUserTime = averaged(total.user + total.nice);
+    sample.timeStampSys100NS = sample.percentPrivilegedTime + sample.percentUserTime +
+                               averaged(total.idle + total.iowait + total.steal);
     return 1;
 }
 

@@ -1,12 +1,11 @@
 #include "ProcStat.h"
 
-#include <time.h>
 #include <unistd.h>
 
 #include "SystemFiles.h"
 #include "TextScan.h"
 
-namespace quorvane::linuxsource {
+namespace quorvane {
 
 ProcStat parseProcStat(const std::string& text) {
     ProcStat stat;
@@ -24,11 +23,11 @@ ProcStat parseProcStat(const std::string& text) {
             key.find_first_not_of("0123456789", 3) != std::string_view::npos) {
             return;
         }
-        // user nice system idle iowait irq softirq; later kernels append steal and guest time,
-        // older ones stop after idle.
-        std::uint64_t values[7] = {};
+        // user nice system idle iowait irq softirq steal; later kernels append guest time (already
+        // part of user and nice), older ones stop after idle.
+        std::uint64_t values[8] = {};
         int count = 0;
-        while (count < 7) {
+        while (count < 8) {
             const std::string_view word = nextWord(line, position);
             if (word.empty()) {
                 break;
@@ -50,6 +49,7 @@ ProcStat parseProcStat(const std::string& text) {
         times.iowait = values[4];
         times.irq = values[5];
         times.softirq = values[6];
+        times.steal = values[7];
         if (key == "cpu") {
             stat.total = times;
         } else {
@@ -85,11 +85,4 @@ std::uint64_t ticksTo100ns(std::uint64_t ticks, std::uint64_t ticksPerSecond) {
            (ticks % ticksPerSecond) * kUnitsPerSecond / ticksPerSecond;
 }
 
-std::uint64_t monotonicClock100ns() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::uint64_t>(now.tv_sec) * 10000000u +
-           static_cast<std::uint64_t>(now.tv_nsec) / 100u;
-}
-
-}  // namespace quorvane::linuxsource
+}  // namespace quorvane

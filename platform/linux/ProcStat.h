@@ -2,12 +2,11 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
-namespace quorvane::linuxsource {
+namespace quorvane {
 
 class OpenProcFiles;
 
@@ -21,6 +20,7 @@ struct CpuTimesLine {
     std::uint64_t iowait = 0;
     std::uint64_t irq = 0;
     std::uint64_t softirq = 0;
+    std::uint64_t steal = 0;  // time a hypervisor gave to others; 0 on kernels before 2.6.11
 };
 
 struct ProcStat {
@@ -48,8 +48,4 @@ std::uint64_t systemTicksPerSecond();
 // Clock ticks to 100 ns units, exactly for any tick rate.
 std::uint64_t ticksTo100ns(std::uint64_t ticks, std::uint64_t ticksPerSecond);
 
-// A clock that never goes backwards, in 100 ns units.
-using MonotonicClock = std::function<std::uint64_t()>;
-std::uint64_t monotonicClock100ns();
-
-}  // namespace quorvane::linuxsource
+}  // namespace quorvane

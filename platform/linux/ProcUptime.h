@@ -24,7 +24,7 @@ class ProcUptimeReader {
 
   private:
     std::string path_;
-    mutable linuxsource::OpenProcFiles file_;
+    mutable OpenProcFiles file_;
 };
 
 }  // namespace quorvane

@@ -6,7 +6,7 @@
 
 #include <clocale>
 
-#include "BoundedStatvfs.h"
+#include "BoundedCall.h"
 
 namespace quorvane {
 
@@ -60,7 +60,8 @@ void bindListeningSocket(Poco::Net::ServerSocket& socket, Poco::UInt16 port, int
 }
 
 void abandonPlatformWaits() {
-    linuxsource::systemStatvfs().stop();
+    systemStatvfs().stop();
+    systemFileReads().stop();
 }
 
 }  // namespace quorvane

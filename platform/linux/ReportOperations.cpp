@@ -1,11 +1,10 @@
 // Linux answers to the report-time operations: the same identity cache over the metadata compiled
-// in, the distribution's os-release for the product names (read again only when it changes),
-// /proc/uptime for the uptime.
+// in, the distribution's os-release names as the latest refresh read them, /proc/uptime for the
+// uptime. None of them touches a file that could hang: /proc cannot.
 #include "report/ReportOperations.h"
 
 #include "EmbeddedVersionResource.h"
 #include "LinuxSession.h"
-#include "OsRelease.h"
 #include "ProcUptime.h"
 #include "platform/AgentIdentity.h"
 
@@ -13,21 +12,24 @@ namespace quorvane {
 
 namespace {
 
-struct ReportTimeSources {
-    explicit ReportTimeSources(const std::string& root) : uptime(root), osRelease(root) {}
-    ProcUptimeReader uptime;
-    OsReleaseReader osRelease;
-};
-
-ReportTimeSources& sources() {
-    static ReportTimeSources machine("/");
+ProcUptimeReader& uptime() {
+    static ProcUptimeReader machine("/");
     return machine;
+}
+
+OsNames& reportedOsNames() {
+    static OsNames names;
+    return names;
 }
 
 }  // namespace
 
 void setReportTimeRoot(const std::string& root) {
-    sources() = ReportTimeSources(root);
+    uptime() = ProcUptimeReader(root);
+}
+
+void setReportedOsNames(const OsNames& names) {
+    reportedOsNames() = names;
 }
 
 VersionResourceReader& agentVersionResource() {
@@ -41,15 +43,15 @@ std::u16string windowsServicePack() {
 }
 
 std::u16string windowsProductName() {
-    return sources().osRelease.productName();
+    return reportedOsNames().productName;
 }
 
 std::u16string windowsFullName() {
-    return sources().osRelease.fullName();
+    return reportedOsNames().fullName;
 }
 
 std::uint64_t systemUptimeSeconds() {
-    return sources().uptime.seconds();
+    return uptime().seconds();
 }
 
 std::string operatingSystemType() {

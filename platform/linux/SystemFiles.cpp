@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <system_error>
 
-namespace quorvane::linuxsource {
+namespace quorvane {
 
 namespace {
 
@@ -212,4 +212,4 @@ std::optional<std::string> SystemFiles::resolve(const std::string& path) const {
     return real.string();
 }
 
-}  // namespace quorvane::linuxsource
+}  // namespace quorvane

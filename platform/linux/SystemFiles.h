@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace quorvane::linuxsource {
+namespace quorvane {
 
 // The files of /proc that every refresh reads, kept open between reads: a read from the start of
 // an open /proc file gives its content at that moment, without an open and a close. A mount
@@ -81,4 +81,4 @@ std::optional<std::string> readValueAt(const std::string& machinePath);
 // Leading and trailing white space removed.
 std::string trimmed(const std::string& text);
 
-}  // namespace quorvane::linuxsource
+}  // namespace quorvane

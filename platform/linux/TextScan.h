@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-namespace quorvane::linuxsource {
+namespace quorvane {
 
 // The white space of the C locale.
 inline bool isBlank(char c) {
@@ -65,4 +65,4 @@ inline std::string_view trimmedView(std::string_view text) {
     return text;
 }
 
-}  // namespace quorvane::linuxsource
+}  // namespace quorvane

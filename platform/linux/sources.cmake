@@ -7,7 +7,7 @@ list(APPEND QUORVANE_BACKEND_SOURCES
     platform/linux/CpuInfo.cpp
     platform/linux/MountInfo.cpp
     platform/linux/FileSystemFigures.cpp
-    platform/linux/BoundedStatvfs.cpp
+    platform/linux/BoundedCall.cpp
     platform/linux/ProcStat.cpp
     platform/linux/MemoryStatus.cpp
     platform/linux/HostIdentity.cpp

@@ -4,18 +4,6 @@
 
 namespace quorvane {
 
-std::unique_ptr<WmiEnumerator> enumerateClass(WmiConnection& session, const char16_t* className) {
-    return session.createInstanceEnum(className);
-}
-
-std::unique_ptr<WmiEnumerator> execWqlQuery(WmiConnection& session, const char16_t* queryText) {
-    return session.execQuery(queryText);
-}
-
-std::unique_ptr<WmiObject> nextInstance(WmiEnumerator& enumerator) {
-    return enumerator.next();
-}
-
 void readTextProperty(WmiObject& object, const char16_t* propertyName, TextField& field) {
     const WmiValue value = object.get(propertyName);
     if (value.kind == WmiValue::Kind::Text) {

@@ -1,6 +1,5 @@
-// The session operations every probe goes through: obtaining instances, stepping through them
-// and reading their properties into the snapshot's fields. They hold the rules for failed
-// calls and null values, so the probes and both back ends share one set of them.
+// The property readers every probe goes through, from an instance into the snapshot's fields.
+// They hold the rules for failed reads and null values, so every probe follows one set of them.
 #pragma once
 
 #include <cstddef>
@@ -11,15 +10,6 @@
 #include "snapshot/TextField.h"
 
 namespace quorvane {
-
-// All instances of a class; null when the enumeration failed.
-std::unique_ptr<WmiEnumerator> enumerateClass(WmiConnection& session, const char16_t* className);
-
-// The instances a WQL query selects; null when the query failed.
-std::unique_ptr<WmiEnumerator> execWqlQuery(WmiConnection& session, const char16_t* queryText);
-
-// The next instance, or null when the walk has ended (end, time-out or error alike).
-std::unique_ptr<WmiObject> nextInstance(WmiEnumerator& enumerator);
 
 // Copies a string property into the field; a failed or null read leaves the field as it was.
 void readTextProperty(WmiObject& object, const char16_t* propertyName, TextField& field);

@@ -1,5 +1,5 @@
-// The WMI-style session operations the probes use. The Windows back end answers them from WMI;
-// the Linux back end from a source of our own with the same classes, properties and value forms.
+// The WMI session operations the probes use: WmiSession answers them from WMI in root\cimv2, the
+// tests from fakes (tests/fakes/FakeWmi.h).
 #pragma once
 
 #include <cstdint>
@@ -30,9 +30,9 @@ class WmiEnumerator {
   public:
     virtual ~WmiEnumerator() = default;
     // The next instance, or null at the end, on a time-out or on an error.
-    virtual std::unique_ptr<WmiObject> next() = 0;
-    // True once next() has returned null because the enumeration came to its end; false while
-    // it has not, and after a time-out or an error cut the walk short.
+    virtual std::unique_ptr<WmiObject> nextInstance() = 0;
+    // True once nextInstance() has returned null because the enumeration came to its end; false
+    // while it has not, and after a time-out or an error cut the walk short.
     virtual bool reachedEnd() const = 0;
 };
 
@@ -40,8 +40,8 @@ class WmiConnection {
   public:
     virtual ~WmiConnection() = default;
     // Null on any result other than success.
-    virtual std::unique_ptr<WmiEnumerator> createInstanceEnum(const char16_t* className) = 0;
-    virtual std::unique_ptr<WmiEnumerator> execQuery(const char16_t* wqlText) = 0;
+    virtual std::unique_ptr<WmiEnumerator> enumerateClass(const char16_t* className) = 0;
+    virtual std::unique_ptr<WmiEnumerator> execWqlQuery(const char16_t* wqlText) = 0;
 };
 
 }  // namespace quorvane

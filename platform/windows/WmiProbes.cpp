@@ -20,11 +20,11 @@ struct TextProperty {
 // is not cleared first: a property that cannot be read keeps what the field held before.
 int querySingleInstance(WmiConnection& session, const char16_t* className,
                         std::initializer_list<TextProperty> properties) {
-    const std::unique_ptr<WmiEnumerator> enumerator = enumerateClass(session, className);
+    const std::unique_ptr<WmiEnumerator> enumerator = session.enumerateClass(className);
     if (!enumerator) {
         return -1;
     }
-    const std::unique_ptr<WmiObject> instance = nextInstance(*enumerator);
+    const std::unique_ptr<WmiObject> instance = enumerator->nextInstance();
     if (!instance) {
         // No instance at all only counts when the enumeration really ended.
         return enumerator->reachedEnd() ? 0 : -1;
@@ -64,38 +64,40 @@ int queryOperatingSystem(OperatingSystemInfo& operatingSystem, WmiConnection& se
 }
 
 int queryProcessors(std::vector<ProcessorInfo>& processors, WmiConnection& session) {
-    const std::unique_ptr<WmiEnumerator> enumerator = enumerateClass(session, u"Win32_Processor");
+    const std::unique_ptr<WmiEnumerator> enumerator = session.enumerateClass(u"Win32_Processor");
     if (!enumerator) {
         return -1;
     }
-    return storeProcessors(processors, [&enumerator](ProcessorInfo& processor) {
-        const std::unique_ptr<WmiObject> instance = nextInstance(*enumerator);
-        if (!instance) {
-            return false;
-        }
-        readTextProperty(*instance, u"DeviceID", processor.deviceId);
-        readTextProperty(*instance, u"Caption", processor.caption);
-        readTextProperty(*instance, u"Manufacturer", processor.manufacturer);
-        readTextProperty(*instance, u"Name", processor.name);
-        readTextProperty(*instance, u"Version", processor.version);
-        readUInt32Property(*instance, u"MaxClockSpeed", processor.maxClockSpeed);
-        readUInt32Property(*instance, u"NumberOfCores", processor.numberOfCores);
-        readUInt32Property(*instance, u"NumberOfLogicalProcessors",
-                           processor.numberOfLogicalProcessors);
-        return true;
-    },
-    // A walk cut short by a time-out or an error is no processor list.
-    [&enumerator] { return enumerator->reachedEnd(); });
+    return storeProcessors(
+        processors,
+        [&enumerator](ProcessorInfo& processor) {
+            const std::unique_ptr<WmiObject> instance = enumerator->nextInstance();
+            if (!instance) {
+                return false;
+            }
+            readTextProperty(*instance, u"DeviceID", processor.deviceId);
+            readTextProperty(*instance, u"Caption", processor.caption);
+            readTextProperty(*instance, u"Manufacturer", processor.manufacturer);
+            readTextProperty(*instance, u"Name", processor.name);
+            readTextProperty(*instance, u"Version", processor.version);
+            readUInt32Property(*instance, u"MaxClockSpeed", processor.maxClockSpeed);
+            readUInt32Property(*instance, u"NumberOfCores", processor.numberOfCores);
+            readUInt32Property(*instance, u"NumberOfLogicalProcessors",
+                               processor.numberOfLogicalProcessors);
+            return true;
+        },
+        // A walk cut short by a time-out or an error is no processor list.
+        [&enumerator] { return enumerator->reachedEnd(); });
 }
 
 int queryLogicalDisks(DiskTable& disks, WmiConnection& session) {
     const std::unique_ptr<WmiEnumerator> enumerator =
-        execWqlQuery(session, u"Select * from Win32_LogicalDisk Where DriveType = 3");
+        session.execWqlQuery(u"Select * from Win32_LogicalDisk Where DriveType = 3");
     if (!enumerator) {
         return -1;
     }
     return storeDisks(disks, [&enumerator](DiskInfo& disk) {
-        const std::unique_ptr<WmiObject> instance = nextInstance(*enumerator);
+        const std::unique_ptr<WmiObject> instance = enumerator->nextInstance();
         if (!instance) {
             return false;
         }
@@ -110,14 +112,13 @@ int queryLogicalDisks(DiskTable& disks, WmiConnection& session) {
 }
 
 int queryCpuTimes(WmiConnection& session, CpuTimesSample& sample) {
-    const std::unique_ptr<WmiEnumerator> enumerator =
-        execWqlQuery(session,
-                     u"Select PercentPrivilegedTime,PercentUserTime,TimeStamp_Sys100NS from "
-                     u"Win32_PerfRawData_PerfOS_Processor Where Name='_Total'");
+    const std::unique_ptr<WmiEnumerator> enumerator = session.execWqlQuery(
+        u"Select PercentPrivilegedTime,PercentUserTime,TimeStamp_Sys100NS from "
+        u"Win32_PerfRawData_PerfOS_Processor Where Name='_Total'");
     if (!enumerator) {
         return -1;
     }
-    if (const std::unique_ptr<WmiObject> instance = nextInstance(*enumerator)) {
+    if (const std::unique_ptr<WmiObject> instance = enumerator->nextInstance()) {
         readUInt64Property(*instance, u"PercentPrivilegedTime", sample.percentPrivilegedTime);
         readUInt64Property(*instance, u"PercentUserTime", sample.percentUserTime);
         readUInt64Property(*instance, u"TimeStamp_Sys100NS", sample.timeStampSys100NS);

@@ -155,7 +155,7 @@ class WbemEnumerator : public WmiEnumerator {
         return reachedEnd_;
     }
 
-    std::unique_ptr<WmiObject> next() override {
+    std::unique_ptr<WmiObject> nextInstance() override {
         if (pending_ != nullptr) {
             IWbemClassObject* object = pending_;
             pending_ = nullptr;
@@ -396,7 +396,7 @@ void WmiSession::close() {
     }
 }
 
-std::unique_ptr<WmiEnumerator> WmiSession::createInstanceEnum(const char16_t* className) {
+std::unique_ptr<WmiEnumerator> WmiSession::enumerateClass(const char16_t* className) {
     if (services == nullptr) {
         return nullptr;
     }
@@ -412,7 +412,7 @@ std::unique_ptr<WmiEnumerator> WmiSession::createInstanceEnum(const char16_t* cl
     return walkable(result, enumerator, clock_, deadline);
 }
 
-std::unique_ptr<WmiEnumerator> WmiSession::execQuery(const char16_t* wqlText) {
+std::unique_ptr<WmiEnumerator> WmiSession::execWqlQuery(const char16_t* wqlText) {
     if (services == nullptr) {
         return nullptr;
     }

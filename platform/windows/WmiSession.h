@@ -39,8 +39,8 @@ class WmiSession : public WmiConnection {
     void close();
 
     // Both fail (null) while the session is not open.
-    std::unique_ptr<WmiEnumerator> createInstanceEnum(const char16_t* className) override;
-    std::unique_ptr<WmiEnumerator> execQuery(const char16_t* wqlText) override;
+    std::unique_ptr<WmiEnumerator> enumerateClass(const char16_t* className) override;
+    std::unique_ptr<WmiEnumerator> execWqlQuery(const char16_t* wqlText) override;
 
     IWbemLocator* locator = nullptr;    // one reference owned
     IWbemServices* services = nullptr;  // one reference owned

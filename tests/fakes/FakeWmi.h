@@ -75,7 +75,7 @@ class FakeWmiEnumerator : public WmiEnumerator {
         : instances_(std::move(instances)), log_(std::move(log)), timeOutAfter_(timeOutAfter) {}
     ~FakeWmiEnumerator() override { ++log_->enumeratorsReleased; }
 
-    std::unique_ptr<WmiObject> next() override {
+    std::unique_ptr<WmiObject> nextInstance() override {
         ++log_->nextCalls;
         if (position_ >= timeOutAfter_) {
             return nullptr;
@@ -120,7 +120,7 @@ class FakeWmiConnection : public WmiConnection {
     FakeWmiLog& log() { return *log_; }
     void clearLog() { *log_ = FakeWmiLog{}; }
 
-    std::unique_ptr<WmiEnumerator> createInstanceEnum(const char16_t* className) override {
+    std::unique_ptr<WmiEnumerator> enumerateClass(const char16_t* className) override {
         log_->enumeratedClasses.emplace_back(className);
         const auto timeOut = timeOuts_.find(className);
         if (timeOut != timeOuts_.end() && classes_.count(className) != 0) {
@@ -128,7 +128,7 @@ class FakeWmiConnection : public WmiConnection {
         }
         return open(classes_, className);
     }
-    std::unique_ptr<WmiEnumerator> execQuery(const char16_t* wqlText) override {
+    std::unique_ptr<WmiEnumerator> execWqlQuery(const char16_t* wqlText) override {
         log_->queries.emplace_back(wqlText);
         return open(queries_, wqlText);
     }

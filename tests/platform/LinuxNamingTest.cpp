@@ -2,7 +2,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "EmbeddedVersionResource.h"
 #include "OsRelease.h"
@@ -14,37 +16,42 @@ namespace {
 
 const std::string kFixtures = QUORVANE_NAMING_FIXTURES;
 
+// Read through the agent's own helper process, as the refresh reads them.
+OsNames namesUnder(const std::string& root) {
+    OsReleaseReader reader;
+    return reader.refresh(root);
+}
+
 TEST(OsReleaseTest, ProductNameIsNameAndVersionIdFullNameIsPrettyName) {
-    const OsReleaseReader reader(kFixtures + "/debian");
-    EXPECT_EQ(reader.productName(), u"Debian GNU/Linux 12");
-    EXPECT_EQ(reader.fullName(), u"Debian GNU/Linux 12 (bookworm)");
+    const OsNames names = namesUnder(kFixtures + "/debian");
+    EXPECT_EQ(names.productName, u"Debian GNU/Linux 12");
+    EXPECT_EQ(names.fullName, u"Debian GNU/Linux 12 (bookworm)");
     // A trailing slash on the root makes no difference.
-    EXPECT_EQ(OsReleaseReader(kFixtures + "/debian/").productName(), u"Debian GNU/Linux 12");
+    EXPECT_EQ(namesUnder(kFixtures + "/debian/").productName, u"Debian GNU/Linux 12");
 }
 
 TEST(OsReleaseTest, FallsBackToUsrLibWhenEtcHasNone) {
-    const OsReleaseReader reader(kFixtures + "/usrlib");
-    EXPECT_EQ(reader.productName(), u"Fedora Linux 39");
-    EXPECT_EQ(reader.fullName(), u"Fedora Linux 39 (Container Image)");
+    const OsNames names = namesUnder(kFixtures + "/usrlib");
+    EXPECT_EQ(names.productName, u"Fedora Linux 39");
+    EXPECT_EQ(names.fullName, u"Fedora Linux 39 (Container Image)");
 }
 
 TEST(OsReleaseTest, MissingFileGivesUnknown) {
-    const OsReleaseReader reader(kFixtures + "/does-not-exist");
-    EXPECT_EQ(reader.productName(), u"Unknown");
-    EXPECT_EQ(reader.fullName(), u"Unknown");
+    const OsNames names = namesUnder(kFixtures + "/does-not-exist");
+    EXPECT_EQ(names.productName, u"Unknown");
+    EXPECT_EQ(names.fullName, u"Unknown");
 }
 
 TEST(OsReleaseTest, MissingKeysTakeTheFormatsDefault) {
-    const OsReleaseReader reader(kFixtures + "/minimal");
-    EXPECT_EQ(reader.productName(), u"Linux");
-    EXPECT_EQ(reader.fullName(), u"Linux");
+    const OsNames names = namesUnder(kFixtures + "/minimal");
+    EXPECT_EQ(names.productName, u"Linux");
+    EXPECT_EQ(names.fullName, u"Linux");
 }
 
 TEST(OsReleaseTest, QuotingIsUndoneAndUtf8Converted) {
-    const OsReleaseReader reader(kFixtures + "/quoted");
-    EXPECT_EQ(utf16ToUtf8(reader.productName()),
-              "Caf\xc3\xa9 \"Nova\" $HOME \\ `x` \\q 2026.1 beta");
-    EXPECT_EQ(utf16ToUtf8(reader.fullName()), "Nova Linux \xe2\x80\x98rolling\xe2\x80\x99");
+    const OsNames names = namesUnder(kFixtures + "/quoted");
+    EXPECT_EQ(utf16ToUtf8(names.productName), "Caf\xc3\xa9 \"Nova\" $HOME \\ `x` \\q 2026.1 beta");
+    EXPECT_EQ(utf16ToUtf8(names.fullName), "Nova Linux \xe2\x80\x98rolling\xe2\x80\x99");
 }
 
 TEST(OsReleaseTest, ParserSkipsWhatIsNotAnAssignment) {
@@ -68,25 +75,43 @@ TEST(OsReleaseTest, ParserSkipsWhatIsNotAnAssignment) {
     EXPECT_EQ(values.size(), 5u);
 }
 
-TEST(OsReleaseTest, NamesAreKeptUntilTheFileChanges) {
-    const std::string root = testing::TempDir() + "quorvane-os-release";
-    std::filesystem::create_directories(root + "/etc");
-    const std::string path = root + "/etc/os-release";
-    std::ofstream(path) << "NAME=First\nVERSION_ID=1\nPRETTY_NAME=\"First one\"\n";
-    const OsReleaseReader reader(root);
-    EXPECT_EQ(reader.productName(), u"First 1");
-    EXPECT_EQ(reader.fullName(), u"First one");
+FileReadAnswer answer(BoundedOutcome outcome, const std::string& text = "") {
+    FileReadAnswer answer;
+    answer.outcome = outcome;
+    if (outcome == BoundedOutcome::Answered) {
+        answer.result.emplace();
+        answer.result->length =
+            static_cast<std::uint32_t>(text.copy(answer.result->text, text.size()));
+    }
+    return answer;
+}
 
-    // Replaced: the next product name sees it, and the full name follows.
-    std::ofstream(path + ".new") << "NAME=Second\nPRETTY_NAME=\"Second, longer\"\n";
-    std::filesystem::rename(path + ".new", path);
-    EXPECT_EQ(reader.productName(), u"Second");
-    EXPECT_EQ(reader.fullName(), u"Second, longer");
+// Each refresh asks /etc first, /usr/lib only when /etc fails; a file that does not answer in
+// time (a hung /usr) keeps the names of the last read.
+TEST(OsReleaseTest, EachRefreshReadsAgainAndALateFileKeepsTheNamesLastRead) {
+    std::map<std::string, std::vector<FileReadAnswer>> answers;
+    std::vector<std::string> asked;
+    OsReleaseReader reader([&](const std::string& path) {
+        asked.push_back(path);
+        std::vector<FileReadAnswer>& queue = answers[path];
+        FileReadAnswer next = queue.front();
+        queue.erase(queue.begin());
+        return next;
+    });
+    const std::string etc = "/r/etc/os-release", usr = "/r/usr/lib/os-release";
+    answers[etc] = {answer(BoundedOutcome::Late), answer(BoundedOutcome::Answered, "NAME=A"),
+                    answer(BoundedOutcome::Late), answer(BoundedOutcome::Failed),
+                    answer(BoundedOutcome::Failed)};
+    answers[usr] = {answer(BoundedOutcome::Answered, "NAME=B\nPRETTY_NAME=\"B b\""),
+                    answer(BoundedOutcome::Failed)};
 
-    std::filesystem::remove(path);
-    EXPECT_EQ(reader.productName(), u"Unknown");
-    EXPECT_EQ(reader.fullName(), u"Unknown");
-    std::filesystem::remove_all(root);
+    EXPECT_EQ(reader.refresh("/r").productName, u"Unknown");  // late before any read
+    EXPECT_EQ(reader.refresh("/r/").productName, u"A");
+    EXPECT_EQ(reader.refresh("/r").productName, u"A");
+    EXPECT_EQ(reader.refresh("/r").fullName, u"B b");
+    EXPECT_EQ(reader.refresh("/r").fullName, u"Unknown");
+    EXPECT_EQ(reader.names().productName, u"Unknown");
+    EXPECT_EQ(asked, (std::vector<std::string>{etc, etc, etc, etc, usr, etc, usr}));
 }
 
 TEST(ProcUptimeTest, WholeSecondsOfTheFirstField) {

@@ -13,9 +13,9 @@
 #include "MemoryStatus.h"
 #include "MountInfo.h"
 #include "snapshot/Probes.h"
+#include "support/ScopedTimeZone.h"
 
 namespace quorvane {
-using namespace linuxsource;
 namespace {
 
 const std::string kFixtures = QUORVANE_LINUX_FIXTURES;
@@ -183,6 +183,21 @@ TEST(CimDateTimeTest, OffsetInMinutesWithSign) {
     EXPECT_EQ(formatCimDateTime(fields, 0, 0),
               std::optional<std::string>("20261209070503.000000+000"));
     EXPECT_EQ(formatCimDateTime(fields, 0, 1000), std::nullopt);
+}
+
+// The boot time and the time now are local times with their offset: checked in a zone 5 h 30 min
+// east of UTC, where neither can pass for UTC.
+TEST(LinuxProbesTest, OperatingSystemTimesAreLocalWithTheirOffset) {
+    const ScopedTimeZone zone(kZoneEastOfUtc);
+    auto state = std::make_unique<SessionState>();
+    state->root = kMachine;
+    state->wallClock = [] { return std::optional<WallClockTime>({1765275072, 500000}); };
+    Session machine(std::move(state));
+    OperatingSystemInfo os;
+    ASSERT_EQ(queryOperatingSystem(os, machine), 1);
+    // btime 1765000000 is 2025-12-06 05:46:40 UTC; the clock reads 2025-12-09 10:11:12.5 UTC.
+    EXPECT_EQ(text(os.lastBootUpTime), "20251206111640.000000+330");
+    EXPECT_EQ(text(os.localDateTime), "20251209154112.500000+330");
 }
 
 // --- a tree with nothing in it -----------------------------------------------------------------

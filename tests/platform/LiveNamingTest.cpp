@@ -1,4 +1,4 @@
-// A report rendered in this process with the real Linux platform layer.
+// A report rendered in this process with the real Linux platform layer, after one refresh.
 #include <gtest/gtest.h>
 
 #include <Poco/AutoPtr.h>
@@ -33,6 +33,8 @@ bool exists(const char* path) {
 class LiveReportTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        ASSERT_TRUE(connection.open());
+        refreshSnapshot(snapshot);
         const std::string text = renderStatusReport(snapshot);
         after = procUptime();
         Poco::XML::DOMParser parser;

@@ -40,15 +40,15 @@ if(QUORVANE_BACKEND STREQUAL "linux")
         quorvane_core quorvane_platform GTest::gtest GTest::gtest_main)
     gtest_discover_tests(linux_backend_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "platform")
 
-    # The Linux back end on the machine itself, against independent sources of the same facts.
-    # statvfs bounded in time, over a fake that hangs; labelled so CI runs it under ThreadSanitizer.
-    add_executable(bounded_statvfs_tests platform/BoundedStatvfsTest.cpp)
-    target_include_directories(bounded_statvfs_tests PRIVATE ${PROJECT_SOURCE_DIR}/platform/linux)
-    target_link_libraries(bounded_statvfs_tests PRIVATE
+    # Calls bounded in time, over a fake that hangs; labelled so CI runs it under ThreadSanitizer.
+    add_executable(bounded_call_tests platform/BoundedCallTest.cpp)
+    target_include_directories(bounded_call_tests PRIVATE ${PROJECT_SOURCE_DIR}/platform/linux)
+    target_link_libraries(bounded_call_tests PRIVATE
         quorvane_platform GTest::gtest GTest::gtest_main)
-    gtest_discover_tests(bounded_statvfs_tests DISCOVERY_TIMEOUT 60
+    gtest_discover_tests(bounded_call_tests DISCOVERY_TIMEOUT 60
         PROPERTIES LABELS "concurrency" TIMEOUT 60)
 
+    # The Linux back end on the machine itself, against independent sources of the same facts.
     add_executable(live_linux_tests platform/LiveLinuxTest.cpp platform/LiveNamingTest.cpp)
     target_include_directories(live_linux_tests PRIVATE
         ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/platform/linux)

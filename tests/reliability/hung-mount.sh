@@ -2,9 +2,11 @@
 # A fixed disk whose statfs hangs must not freeze the agent. The disk is a FUSE file system on a
 # loop device (fuseblk, as ntfs-3g is on a real disk): the agent lists it as a fixed disk, so its
 # refresh calls statvfs on it, which then blocks for as long as the daemon likes.
-# Checks: while statfs hangs, reports keep coming within the deadline and refreshes go on; the
-# hung disk keeps its last figures and the other disk stays exact; once it answers again its new
-# figures show; SIGTERM while a refresh waits on it ends the agent at once with exit 0.
+# Checks: both disks show the size and free space df -B1 shows (the FUSE disk's fragment size
+# differs from its block size); while statfs hangs, reports keep coming within the deadline and
+# refreshes go on; the hung disk keeps its last figures and the other disk stays exact; once it
+# answers again its new figures show; SIGTERM while a refresh waits on it ends the agent at once
+# with exit 0.
 # Runs as root in its own mount and network namespaces; bounded in time.
 # Usage: tests/reliability/hung-mount.sh [AGENT]   (default build/quorvane-agent)
 set -euo pipefail
@@ -15,6 +17,8 @@ if [ -z "${QUORVANE_HUNG_MOUNT_NS:-}" ]; then
     "$here/../../scripts/deps.sh" python3-fusepy fuse3 e2fsprogs iproute2 util-linux
     exec env QUORVANE_HUNG_MOUNT_NS=1 timeout -k 5 150 unshare -m -n "$0" "$agent"
 fi
+. "$here/../support/checks.sh"
+. "$here/hung-support.sh"
 
 mount --make-rprivate /
 ip link set lo up
@@ -35,12 +39,7 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 143' TERM INT
-failures=0
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
-now_ms() { echo $(($(date +%s%N) / 1000000)); }
+WAIT_INTERVAL=0.1
 
 # The disks: a FUSE file system on one loop device, ext4 on another.
 truncate -s 8M "$work/fuse.img"
@@ -49,99 +48,73 @@ mkfs.ext4 -q "$work/fixed.img"
 fuse_dev=$(losetup -f --show "$work/fuse.img")
 fixed_dev=$(losetup -f --show "$work/fixed.img")
 mount "$fixed_dev" "$work/fixed"
-/usr/bin/python3 "$here/slow_statfs.py" "$work/hung" "$control" blkdev "fsname=$fuse_dev" \
+/usr/bin/python3 "$here/hanging_fuse.py" "$work/hung" "$control" blkdev "fsname=$fuse_dev" \
     >"$work/fuse.log" 2>&1 &
 fuse_pid=$!
-for _ in $(seq 100); do
-    grep -q " $work/hung .* - fuseblk " /proc/self/mountinfo && break
-    sleep 0.1
-done
-grep -q " $work/hung .* - fuseblk " /proc/self/mountinfo || { cat "$work/fuse.log"; exit 1; }
-read -r blocks avail unit < <(stat -f -c '%b %a %S' "$work/fixed")
-fixed_expected="available=\"$((avail * unit))\" device_name=\"$work/fixed\" drive_type=\"3\" file_system=\"ext4\" size=\"$((blocks * unit))\""
-hung_expected="available=\"1638400\" device_name=\"$work/hung\" drive_type=\"3\" file_system=\"fuseblk\" size=\"4096000\""
+fuse_mounted() { grep -q " $work/hung .* - fuseblk " /proc/self/mountinfo; }
+wait_until 10 fuse_mounted || { cat "$work/fuse.log"; exit 1; }
+# What the agent must show for a mount, as df shows it.
+expected() { # mount point, file system type
+    local size avail
+    read -r size avail < <(df -B1 --output=size,avail "$1" | tail -n 1)
+    echo "available=\"$avail\" device_name=\"$1\" drive_type=\"3\" file_system=\"$2\" size=\"$size\""
+}
+fixed_expected=$(expected "$work/fixed" ext4)
+hung_expected=$(expected "$work/hung" fuseblk)
 
 "$agent" >"$work/agent.log" 2>&1 &
 agent_pid=$!
-report() { curl -s --max-time "${2:-10}" -o "$1" -w '%{http_code} %{time_total}' http://127.0.0.1:5782/getdata; }
-for _ in $(seq 100); do
-    report "$work/report" 1 >/dev/null || true
-    grep -q '<root ' "$work/report" 2>/dev/null && break
-    sleep 0.1
-done
-grep -qF "$hung_expected" "$work/report" || fail "the FUSE disk is not listed as expected: $(grep storage "$work/report")"
-grep -qF "$fixed_expected" "$work/report" || fail "the ext4 disk is not listed as expected"
+wait_until 10 served || true
+check "the FUSE disk shows the figures df -B1 shows: $hung_expected" grep -qF "$hung_expected" "$work/report"
+check "the ext4 disk shows the figures df -B1 shows" grep -qF "$fixed_expected" "$work/report"
 
 # statfs hangs from the next refresh on.
 touch "$control/hang"
-for _ in $(seq 150); do
-    [ -s "$control/entered" ] && break
-    sleep 0.1
-done
-[ -s "$control/entered" ] || fail "the agent never called statfs on the FUSE disk"
-uc_first="" uc_last="" latencies=()
+hung_call() { [ "$(entered)" -ge 1 ]; }
+check "the agent calls statfs on the FUSE disk" wait_until 15 hung_call
+uc_first="" uc_last="" latencies=() failed=0 lost=0 changed=0
 end=$(($(now_ms) + 12000))
 while [ "$(now_ms)" -lt "$end" ]; do
     out=$(report "$work/report") || true
     code=${out%% *} seconds=${out#* }
     latencies+=("$seconds")
     if [ "$code" != 200 ]; then
-        fail "no report while statfs hangs (status $code after $seconds s)"
+        failed=$((failed + 1))
         continue
     fi
     uc=$(sed -n 's/.* uc="\([0-9]*\)".*/\1/p' "$work/report")
     uc_first=${uc_first:-$uc}
     uc_last=$uc
-    grep -qF "$hung_expected" "$work/report" || fail "the hung disk lost its last figures"
-    grep -qF "$fixed_expected" "$work/report" || fail "the ext4 disk changed while the other hung"
+    grep -qF "$hung_expected" "$work/report" || lost=$((lost + 1))
+    grep -qF "$fixed_expected" "$work/report" || changed=$((changed + 1))
     sleep 0.2
 done
 sorted=$(printf '%s\n' "${latencies[@]}" | sort -n)
 max=$(tail -1 <<<"$sorted")
 median=$(sed -n "$(((${#latencies[@]} + 1) / 2))p" <<<"$sorted")
-echo "reports while statfs hangs: ${#latencies[@]} in 12 s, median ${median} s, max ${max} s, refreshes ${uc_first:-?} -> ${uc_last:-?}"
-awk -v m="$max" 'BEGIN { exit !(m < 2.0) }' || fail "a report took ${max} s (deadline 1 s)"
-[ -n "$uc_last" ] && [ "$uc_last" -ge $((uc_first + 2)) ] || fail "refreshes stopped while statfs hangs"
-[ "$(wc -l <"$control/entered")" -eq 1 ] || fail "the stuck mount was asked again: $(wc -l <"$control/entered") hung calls"
+echo "     reports while statfs hangs: ${#latencies[@]} in 12 s, median ${median} s, max ${max} s, refreshes ${uc_first:-?} -> ${uc_last:-?}"
+check "every report is served while statfs hangs ($failed not)" [ "$failed" -eq 0 ]
+check "no report takes 2 s (max ${max} s; deadline 1 s)" awk -v m="$max" 'BEGIN { exit !(m < 2.0) }'
+refreshed() { [ -n "$uc_last" ] && [ "$uc_last" -ge $((uc_first + 2)) ]; }
+check "refreshes go on while statfs hangs" refreshed
+check "the hung disk keeps its last figures ($lost reports not)" [ "$lost" -eq 0 ]
+check "the ext4 disk stays exact while the other hangs ($changed reports not)" [ "$changed" -eq 0 ]
+check "the stuck mount is not asked again ($(entered) hung calls)" [ "$(entered)" -eq 1 ]
 
 # It answers again: the next refreshes show its new figures.
 echo 300 >"$control/avail"
 rm "$control/hang"
-recovered=""
-for _ in $(seq 60); do
-    report "$work/report" >/dev/null || true
-    grep -qF "available=\"1228800\" device_name=\"$work/hung\"" "$work/report" && { recovered=1; break; }
-    sleep 0.25
-done
-[ -n "$recovered" ] || fail "the FUSE disk's new figures never showed after it answered again"
+recovered_expected=$(expected "$work/hung" fuseblk)
+recovered() { report "$work/report" >/dev/null && grep -qF "$recovered_expected" "$work/report"; }
+check "the FUSE disk's new figures differ from its old ones" [ "$recovered_expected" != "$hung_expected" ]
+check "the FUSE disk's new figures show after it answers again" wait_until 15 recovered
 
 # SIGTERM while a refresh waits for the hung statfs.
 touch "$control/hang"
-for _ in $(seq 400); do
-    [ "$(wc -l <"$control/entered")" -ge 2 ] && break
-    sleep 0.02
-done
-[ "$(wc -l <"$control/entered")" -ge 2 ] || fail "no second hung call"
-start=$(now_ms)
-kill -TERM "$agent_pid"
-ended=""
-for _ in $(seq 200); do
-    kill -0 "$agent_pid" 2>/dev/null || { ended=1; break; }
-    sleep 0.05
-done
-stop_ms=$(($(now_ms) - start))
-if [ -z "$ended" ]; then
-    fail "the agent still runs ${stop_ms} ms after SIGTERM"
-    rm -f "$control/hang"
-fi
-set +e
-wait "$agent_pid"
-status=$?
-set -e
-echo "SIGTERM to exit while a refresh waits on the hung statfs: $(($(now_ms) - start)) ms, exit $status"
-agent_pid=""
-[ "$stop_ms" -lt 1000 ] || fail "stop took ${stop_ms} ms"
-[ "$status" -eq 0 ] || fail "exit code $status after SIGTERM"
-
-[ "$failures" -eq 0 ] && echo "hung mount: all checks passed"
-exit $((failures > 0))
+second_hung_call() { [ "$(entered)" -ge 2 ]; }
+WAIT_INTERVAL=0.02 wait_until 8 second_hung_call || fail "no second hung call"
+stop_agent 10
+echo "     SIGTERM to exit while a refresh waits on the hung statfs: ${stop_ms} ms, exit $status"
+check "the stop takes less than 1 s (${stop_ms} ms)" [ "$stop_ms" -lt 1000 ]
+check "exit code 0 after SIGTERM ($status)" [ "$status" -eq 0 ]
+checks_summary

@@ -3,6 +3,7 @@
 #include <Poco/SAX/InputSource.h>
 #include <Poco/SAX/SAXParser.h>
 
+#include <ctime>
 #include <fstream>
 #include <sstream>
 
@@ -10,6 +11,7 @@
 #include "platform/Session.h"
 #include "report/StatusReport.h"
 #include "snapshot/SystemSnapshot.h"
+#include "support/ScopedTimeZone.h"
 
 namespace quorvane {
 namespace {
@@ -203,6 +205,23 @@ TEST_F(StatusReportTest, AverageWrapsLikeInt32WithoutOverflowing) {
     snapshot.cpuUsageHistory[0] = 0;
     // The sum is 2^31 modulo 2^32, read as INT32_MIN.
     EXPECT_EQ(averageCpuUsage(snapshot), std::numeric_limits<std::int32_t>::min() / 180);
+}
+
+// The report's "time" is the machine's local time, checked against the C library's in a zone
+// 5 h 30 min east of UTC (a second may pass between the readings).
+TEST(ReportClockTest, TimeIsLocal) {
+    const ScopedTimeZone zone(kZoneEastOfUtc);
+    const auto local = [] {
+        const std::time_t now = std::time(nullptr);
+        std::tm fields{};
+        localtime_r(&now, &fields);
+        char text[32];
+        return std::string(text, std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &fields));
+    };
+    const std::string before = local();
+    const std::string reported = currentLocalTimeText();
+    const std::string after = local();
+    EXPECT_TRUE(reported == before || reported == after) << reported << " not " << before;
 }
 
 TEST(FormatCimDateTimeTest, TakesTheSixPiecesOfA25UnitText) {

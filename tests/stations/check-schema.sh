@@ -7,17 +7,17 @@ set -uo pipefail
 cd "$(dirname "$0")/../.." || exit 1
 schema=stations/quorvane-report.xsd
 golden=tests/golden/populated_report.xml
-passes=0
-failures=0
+. tests/support/checks.sh
 
 validate() { xmllint --noout --schema "$schema" "$1" 2>&1; }
 
 accept() { # file description
     local out
     if out=$(validate "$1"); then
-        passes=$((passes + 1)); echo "ok   - accepts $2"
+        pass "accepts $2"
     else
-        failures=$((failures + 1)); echo "FAIL - accepts $2"; echo "$out" | sed 's/^/     /'
+        fail "accepts $2"
+        echo "$out" | sed 's/^/     /'
     fi
 }
 
@@ -25,13 +25,13 @@ reject() { # description sed-script
     local out
     # The variant must differ from the golden document, or the check would prove nothing.
     if sed "$2" "$golden" | cmp -s - "$golden"; then
-        failures=$((failures + 1)); echo "FAIL - rejects $1: the edit changed nothing"; return
+        fail "rejects $1: the edit changed nothing"
+        return
     fi
     if out=$(sed "$2" "$golden" | validate -); then
-        failures=$((failures + 1)); echo "FAIL - rejects $1"
+        fail "rejects $1"
     else
-        passes=$((passes + 1))
-        echo "ok   - rejects $1: $(echo "$out" | grep -m1 'validity error' | sed 's/.*validity error : //' | cut -c1-150)"
+        pass "rejects $1: $(echo "$out" | grep -m1 'validity error' | sed 's/.*validity error : //' | cut -c1-150)"
     fi
 }
 
@@ -52,5 +52,4 @@ reject "a signed memory value" 's/memory_load="37"/memory_load="-1"/'
 reject "a time in another format" 's/time="2026-12-09 10:11:12"/time="2026-12-09T10:11:12"/'
 reject "an empty report time" 's/ time="[^"]*"/ time=""/'
 
-echo "schema: $passes passed, $failures failed"
-[ "$failures" -eq 0 ]
+checks_summary

@@ -30,12 +30,9 @@ if [ "${QUORVANE_STATIONS_INSIDE:-}" != 1 ]; then
 fi
 
 agent=$1
+. tests/support/checks.sh
 started=$SECONDS
 deadline() { echo $((SECONDS + $1)); }
-passes=0
-failures=0
-pass() { passes=$((passes + 1)); echo "ok   - $1"; }
-fail() { failures=$((failures + 1)); echo "FAIL - $1"; }
 elapsed() { echo "$((SECONDS - started)) s"; }
 
 ip link set lo up
@@ -84,16 +81,6 @@ start() { # log-name command...: starts a daemon in the foreground of a backgrou
     shift
     "$@" >"$tmp/$name.log" 2>&1 </dev/null &
     pids+=($!)
-}
-
-wait_until() { # seconds command...: true once the command succeeds, false at the deadline
-    local end
-    end=$(deadline "$1")
-    shift
-    until "$@" >/dev/null 2>&1; do
-        [ $SECONDS -lt "$end" ] || return 1
-        sleep 0.5
-    done
 }
 
 # --- the agent, and its own reports sampled every second, to compare the stations with
@@ -527,5 +514,4 @@ if [ -n "$zabbix_host" ]; then
 fi
 
 echo "     stage inside the namespace: $(elapsed)"
-echo "stations: $passes passed, $failures failed"
-[ "$failures" -eq 0 ]
+checks_summary

@@ -15,3 +15,14 @@ checks_summary() {
     echo "$passes passed, $failures failed"
     [ "$failures" -eq 0 ]
 }
+
+# True once the command succeeds, false when SECONDS have passed; polls every 0.5 s, or every
+# WAIT_INTERVAL seconds when that is set (WAIT_INTERVAL=0.05 wait_until 5 ...).
+wait_until() { # seconds command...
+    local end=$((SECONDS + $1))
+    shift
+    until "$@" >/dev/null 2>&1; do
+        [ "$SECONDS" -lt "$end" ] || return 1
+        sleep "${WAIT_INTERVAL:-0.5}"
+    done
+}

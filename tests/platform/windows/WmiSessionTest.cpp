@@ -59,21 +59,21 @@ TEST_F(WmiSessionTest, FirstInstanceIsFetchedBeforeTheEnumeratorIsHandedOut) {
     FakeClassObject second;
     services.answer(L"Win32_Processor", {walk({instance(first), instance(second)})});
     {
-        const auto walk = enumerateClass(session, u"Win32_Processor");
+        const auto walk = session.enumerateClass(u"Win32_Processor");
         ASSERT_NE(walk, nullptr);
         const FakeEnumerator& enumerator = *services.enumerators.at(0);
         EXPECT_EQ(enumerator.timeouts.size(), 1u);
-        EXPECT_NE(nextInstance(*walk), nullptr);
+        EXPECT_NE(walk->nextInstance(), nullptr);
         EXPECT_EQ(enumerator.timeouts.size(), 1u);  // the prefetched instance
-        EXPECT_NE(nextInstance(*walk), nullptr);
+        EXPECT_NE(walk->nextInstance(), nullptr);
         EXPECT_FALSE(walk->reachedEnd());
-        EXPECT_EQ(nextInstance(*walk), nullptr);
+        EXPECT_EQ(walk->nextInstance(), nullptr);
         EXPECT_TRUE(walk->reachedEnd());
-        EXPECT_EQ(nextInstance(*walk), nullptr);
+        EXPECT_EQ(walk->nextInstance(), nullptr);
         EXPECT_EQ(enumerator.timeouts.size(), 3u);  // nothing asked after the end
     }
     // Dropped before its prefetched instance was taken: the instance is released with it.
-    enumerateClass(session, u"Win32_Processor");
+    session.enumerateClass(u"Win32_Processor");
     EXPECT_TRUE(first.balanced());
     EXPECT_TRUE(second.balanced());
     ASSERT_EQ(services.calls.size(), 2u);
@@ -158,7 +158,7 @@ TEST_F(WmiSessionTest, OnlyAnExactSuccessStartsAWalk) {
     services.answer(L"Win32_BIOS", {called(WBEM_S_FALSE, true), called(WBEM_E_ACCESS_DENIED, true),
                                     called(WBEM_S_NO_ERROR, false)});
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(enumerateClass(session, u"Win32_BIOS"), nullptr);
+        EXPECT_EQ(session.enumerateClass(u"Win32_BIOS"), nullptr);
     }
     for (const auto& enumerator : services.enumerators) {
         EXPECT_TRUE(enumerator->timeouts.empty());
@@ -172,7 +172,7 @@ TEST_F(WmiSessionTest, OnlyAnExactSuccessStartsAWalk) {
     EXPECT_TRUE(services.calls.back().wellFormed);
 
     session.close();
-    EXPECT_EQ(execWqlQuery(session, diskQuery.c_str()), nullptr);
+    EXPECT_EQ(session.execWqlQuery(diskQuery.c_str()), nullptr);
     EXPECT_EQ(services.calls.size(), 4u);
 }
 
@@ -212,9 +212,9 @@ TEST_F(WmiSessionTest, ReadersTakeOnlyTheTypesWmiDeliversForThem) {
 
         services.answer(L"Win32_Processor", {walk({instance(object)})});
         {
-            const auto walk = enumerateClass(session, u"Win32_Processor");
+            const auto walk = session.enumerateClass(u"Win32_Processor");
             ASSERT_NE(walk, nullptr);
-            const auto read = nextInstance(*walk);
+            const auto read = walk->nextInstance();
             ASSERT_NE(read, nullptr);
 
             TextField text{};

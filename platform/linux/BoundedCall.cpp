@@ -1,7 +1,10 @@
-#include "BoundedStatvfs.h"
+#include "BoundedCall.h"
 
+#include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/eventfd.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/statfs.h>
 #include <sys/wait.h>
@@ -12,8 +15,9 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
-namespace quorvane::linuxsource {
+namespace quorvane {
 
 namespace {
 
@@ -23,15 +27,18 @@ using Clock = std::chrono::steady_clock;
 constexpr std::size_t kMaxStuckHelpers = 8;
 constexpr std::size_t kMaxIdleHelpers = 1;
 
+template <typename Result>
 struct Response {
     std::int32_t result;
     std::int32_t error;
-    struct statvfs stats;
+    Result value;
 };
 
 // The helper's whole life: one path per message in, one Response per message out, until the
 // agent closes its end. A fork of a threaded process, so system calls only.
-[[noreturn]] void serve(int fd, BoundedStatvfs::Call call) {
+template <typename Result>
+[[noreturn]] void serve(int fd, typename BoundedCall<Result>::Call call) {
+    static_assert(std::is_trivially_copyable_v<Result>, "the helper sends its results as bytes");
     char path[PATH_MAX];
     for (;;) {
         const ssize_t length = ::recv(fd, path, sizeof path - 1, 0);
@@ -42,9 +49,9 @@ struct Response {
             _exit(0);
         }
         path[length] = '\0';
-        Response response;
+        Response<Result> response;
         std::memset(&response, 0, sizeof response);
-        if (call(path, &response.stats) != 0) {
+        if (call(path, &response.value) != 0) {
             response.result = -1;
             response.error = errno;
         }
@@ -75,16 +82,45 @@ int bareStatvfs(const char* path, struct statvfs* stats) {
     return 0;
 }
 
+int bareReadFile(const char* path, SmallFile* file) {
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        return -1;
+    }
+    std::size_t length = 0;
+    while (length < SmallFile::kCapacity) {
+        const ssize_t got = ::read(fd, file->text + length, SmallFile::kCapacity - length);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            const int error = errno;
+            ::close(fd);
+            errno = error;
+            return -1;
+        }
+        if (got == 0) {
+            break;
+        }
+        length += static_cast<std::size_t>(got);
+    }
+    ::close(fd);
+    file->length = static_cast<std::uint32_t>(length);
+    return 0;
+}
+
 }  // namespace
 
-BoundedStatvfs::BoundedStatvfs(Call call, std::chrono::milliseconds perPath,
-                               std::chrono::milliseconds perRound)
+template <typename Result>
+BoundedCall<Result>::BoundedCall(Call call, std::chrono::milliseconds perPath,
+                                 std::chrono::milliseconds perRound)
     : call_(call),
       perPath_(perPath),
       perRound_(perRound),
       stopFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
-BoundedStatvfs::~BoundedStatvfs() {
+template <typename Result>
+BoundedCall<Result>::~BoundedCall() {
     for (Helper& helper : idle_) {
         endHelper(helper);
     }
@@ -99,7 +135,8 @@ BoundedStatvfs::~BoundedStatvfs() {
     }
 }
 
-void BoundedStatvfs::stop() {
+template <typename Result>
+void BoundedCall<Result>::stop() {
     stopped_ = true;
     const std::uint64_t one = 1;
     if (stopFd_ >= 0 && ::write(stopFd_, &one, sizeof one) < 0) {
@@ -107,20 +144,30 @@ void BoundedStatvfs::stop() {
     }
 }
 
-bool BoundedStatvfs::startHelper(Helper& helper) {
+template <typename Result>
+bool BoundedCall<Result>::startHelper(Helper& helper) {
     int fds[2];
     if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) != 0) {
         return false;
     }
+    const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid == 0) {
+        // First of all: the helper ends with the agent, even stopped or stuck in a call, where
+        // it would never read the end of its input. An agent already gone is no longer the
+        // parent. (The signal comes when the thread that started the helper ends: the refresh
+        // thread, which lives as long as the agent.)
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent) {
+            _exit(0);
+        }
         // Nothing of the agent's stays open here, least of all its listening socket.
         const unsigned keep = static_cast<unsigned>(fds[1]);
         if (keep > 0) {
             ::close_range(0, keep - 1, 0);
         }
         ::close_range(keep + 1, ~0u, 0);
-        serve(fds[1], call_);
+        serve<Result>(fds[1], call_);
     }
     ::close(fds[1]);
     if (pid < 0) {
@@ -135,14 +182,17 @@ bool BoundedStatvfs::startHelper(Helper& helper) {
 
 // The helper reads the end of its input and leaves; one stuck in a call leaves after it. It is
 // reaped by a later query.
-void BoundedStatvfs::endHelper(Helper& helper) {
+template <typename Result>
+void BoundedCall<Result>::endHelper(Helper& helper) {
     ::close(helper.fd);
     ended_.push_back(helper.pid);
     helper = Helper();
 }
 
-BoundedStatvfs::Received BoundedStatvfs::receive(Helper& helper, StatvfsAnswer& answer) {
-    Response response;
+template <typename Result>
+typename BoundedCall<Result>::Received BoundedCall<Result>::receive(Helper& helper,
+                                                                    BoundedAnswer<Result>& answer) {
+    Response<Result> response;
     const ssize_t length = ::recv(helper.fd, &response, sizeof response, MSG_DONTWAIT);
     if (length < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
         return Received::Nothing;
@@ -152,20 +202,21 @@ BoundedStatvfs::Received BoundedStatvfs::receive(Helper& helper, StatvfsAnswer& 
     }
     const std::string path = helper.awaiting.front();
     helper.awaiting.pop_front();
-    answer = StatvfsAnswer();
+    answer = BoundedAnswer<Result>();
     if (response.result == 0) {
-        answer.outcome = StatvfsAnswer::Outcome::Answered;
-        answer.stats = response.stats;
-        latest_[path] = response.stats;
+        answer.outcome = BoundedOutcome::Answered;
+        answer.result = response.value;
+        latest_[path] = response.value;
     }
     return Received::Answer;
 }
 
 // Takes what stuck helpers have answered since; one that owes nothing more is idle again.
-void BoundedStatvfs::collectStuck() {
+template <typename Result>
+void BoundedCall<Result>::collectStuck() {
     std::vector<Helper> still;
     for (Helper& helper : stuck_) {
-        StatvfsAnswer ignored;
+        BoundedAnswer<Result> ignored;
         Received received;
         while ((received = receive(helper, ignored)) == Received::Answer) {
         }
@@ -189,17 +240,20 @@ void BoundedStatvfs::collectStuck() {
     }
 }
 
-StatvfsAnswer BoundedStatvfs::lateAnswer(const std::string& path) const {
-    StatvfsAnswer answer;
-    answer.outcome = StatvfsAnswer::Outcome::Late;
+template <typename Result>
+BoundedAnswer<Result> BoundedCall<Result>::lateAnswer(const std::string& path) const {
+    BoundedAnswer<Result> answer;
+    answer.outcome = BoundedOutcome::Late;
     const auto latest = latest_.find(path);
     if (latest != latest_.end()) {
-        answer.stats = latest->second;
+        answer.result = latest->second;
     }
     return answer;
 }
 
-std::vector<StatvfsAnswer> BoundedStatvfs::query(const std::vector<std::string>& paths) {
+template <typename Result>
+std::vector<BoundedAnswer<Result>> BoundedCall<Result>::query(
+    const std::vector<std::string>& paths) {
     const std::lock_guard<std::mutex> lock(mutex_);
     const Clock::time_point roundEnd = Clock::now() + perRound_;
     collectStuck();
@@ -209,13 +263,13 @@ std::vector<StatvfsAnswer> BoundedStatvfs::query(const std::vector<std::string>&
         it = asked || stuckPaths_.count(it->first) != 0 ? std::next(it) : latest_.erase(it);
     }
 
-    std::vector<StatvfsAnswer> answers(paths.size());
+    std::vector<BoundedAnswer<Result>> answers(paths.size());
     std::vector<std::size_t> toAsk;
     for (std::size_t i = 0; i < paths.size(); ++i) {
         if (stopped_ || stuckPaths_.count(paths[i]) != 0) {
             answers[i] = lateAnswer(paths[i]);
         } else if (paths[i].empty() || paths[i].size() >= PATH_MAX) {
-            answers[i].outcome = StatvfsAnswer::Outcome::Failed;
+            answers[i].outcome = BoundedOutcome::Failed;
         } else {
             toAsk.push_back(i);
         }
@@ -249,7 +303,7 @@ std::vector<StatvfsAnswer> BoundedStatvfs::query(const std::vector<std::string>&
         Received received = Received::Nothing;
         Clock::time_point progress = Clock::now();
         while (sent && !helper.awaiting.empty() && !stopped_) {
-            StatvfsAnswer answer;
+            BoundedAnswer<Result> answer;
             while ((received = receive(helper, answer)) == Received::Answer) {
                 answers[toAsk[next++]] = answer;
                 progress = Clock::now();
@@ -294,10 +348,19 @@ std::vector<StatvfsAnswer> BoundedStatvfs::query(const std::vector<std::string>&
     return answers;
 }
 
+template class BoundedCall<struct statvfs>;
+template class BoundedCall<SmallFile>;
+
 BoundedStatvfs& systemStatvfs() {
     static BoundedStatvfs instance(bareStatvfs, std::chrono::milliseconds(1000),
                                    std::chrono::milliseconds(2000));
     return instance;
 }
 
-}  // namespace quorvane::linuxsource
+BoundedFileRead& systemFileReads() {
+    static BoundedFileRead instance(bareReadFile, std::chrono::milliseconds(1000),
+                                    std::chrono::milliseconds(2000));
+    return instance;
+}
+
+}  // namespace quorvane

@@ -1,5 +1,8 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,13 +16,13 @@
 #include <string>
 #include <thread>
 
-#include "BoundedStatvfs.h"
+#include "BoundedCall.h"
 
-namespace quorvane::linuxsource {
+namespace quorvane {
 namespace {
 
 using namespace std::chrono_literals;
-using Outcome = StatvfsAnswer::Outcome;
+using Outcome = BoundedOutcome;
 
 // The fake runs in the helper process, so it is steered by files beside each path: PATH.blocks
 // holds its block count (no file: the call fails), while PATH.hang exists the call blocks (as
@@ -111,10 +114,10 @@ class FakeTree {
 };
 
 unsigned long blocksOf(const StatvfsAnswer& answer) {
-    return answer.stats ? answer.stats->f_blocks : 0;
+    return answer.result ? answer.result->f_blocks : 0;
 }
 
-TEST(BoundedStatvfsTest, HungPathIsLateWithItsLastFiguresAndNotAskedAgainUntilItReturns) {
+TEST(BoundedCallTest, HungPathIsLateWithItsLastFiguresAndNotAskedAgainUntilItReturns) {
     FakeTree tree;
     BoundedStatvfs bounded(fakeStatvfs, 500ms, 1h);
     const std::string a = tree.path("a"), b = tree.path("b"), c = tree.path("c");
@@ -127,7 +130,7 @@ TEST(BoundedStatvfsTest, HungPathIsLateWithItsLastFiguresAndNotAskedAgainUntilIt
     EXPECT_EQ(answers[1].outcome, Outcome::Answered);
     EXPECT_EQ(blocksOf(answers[1]), 2u);
     EXPECT_EQ(answers[3].outcome, Outcome::Failed);
-    EXPECT_FALSE(answers[3].stats.has_value());
+    EXPECT_FALSE(answers[3].result.has_value());
 
     // The paths after the hung one are still asked, and answer their new figures.
     tree.hang("b");
@@ -161,7 +164,7 @@ TEST(BoundedStatvfsTest, HungPathIsLateWithItsLastFiguresAndNotAskedAgainUntilIt
     EXPECT_EQ(tree.calls("b"), 3);
 }
 
-TEST(BoundedStatvfsTest, StopEndsAWaitingQueryAndLaterQueriesCallNothing) {
+TEST(BoundedCallTest, StopEndsAWaitingQueryAndLaterQueriesCallNothing) {
     FakeTree tree;
     const std::string x = tree.path("x"), y = tree.path("y");
     tree.set("x", 1);
@@ -189,7 +192,7 @@ TEST(BoundedStatvfsTest, StopEndsAWaitingQueryAndLaterQueriesCallNothing) {
     EXPECT_EQ(tree.calls("y"), 0);
 }
 
-TEST(BoundedStatvfsTest, OneRoundWaitsNoLongerThanItsBudget) {
+TEST(BoundedCallTest, OneRoundWaitsNoLongerThanItsBudget) {
     FakeTree tree;
     std::vector<std::string> paths;
     for (const char* name : {"a", "b", "c", "d"}) {
@@ -209,7 +212,7 @@ TEST(BoundedStatvfsTest, OneRoundWaitsNoLongerThanItsBudget) {
 }
 
 // More paths than the helper's socket takes at once still all get their own answers.
-TEST(BoundedStatvfsTest, EveryPathOfALongListIsAnswered) {
+TEST(BoundedCallTest, EveryPathOfALongListIsAnswered) {
     FakeTree tree;
     std::vector<std::string> paths;
     for (unsigned long i = 0; i < 1000; ++i) {
@@ -225,17 +228,64 @@ TEST(BoundedStatvfsTest, EveryPathOfALongListIsAnswered) {
 }
 
 // The agent's own: what statvfs answers, errors included.
-TEST(BoundedStatvfsTest, TheAgentsHelperAnswersAsStatvfsDoes) {
+TEST(BoundedCallTest, TheAgentsHelperAnswersAsStatvfsDoes) {
     struct statvfs direct {};
     ASSERT_EQ(statvfs("/", &direct), 0);
     for (int round = 0; round < 2; ++round) {  // a fresh helper, then the same one again
         const auto answers = systemStatvfs().query({"/", "/does/not/exist"});
         ASSERT_EQ(answers[0].outcome, Outcome::Answered);
-        EXPECT_EQ(answers[0].stats->f_blocks, direct.f_blocks);
-        EXPECT_EQ(answers[0].stats->f_frsize, direct.f_frsize);
+        EXPECT_EQ(answers[0].result->f_blocks, direct.f_blocks);
+        EXPECT_EQ(answers[0].result->f_frsize, direct.f_frsize);
         EXPECT_EQ(answers[1].outcome, Outcome::Failed);
     }
 }
 
+// A helper stopped when the agent ends would never read the end of its input: it must end with
+// the agent all the same. This process adopts the orphan, so it sees how it ended.
+TEST(BoundedCallTest, AStoppedHelperEndsWithTheAgent) {
+    FakeTree tree;
+    tree.set("a", 1);
+    ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    int report[2];
+    ASSERT_EQ(::pipe(report), 0);
+    const pid_t agent = ::fork();
+    ASSERT_GE(agent, 0);
+    if (agent == 0) {
+        BoundedStatvfs bounded(fakeStatvfs, 10s, 10s);
+        const bool answered = bounded.query({tree.path("a")})[0].outcome == Outcome::Answered;
+        // The helper now waits, idle, for the next path.
+        std::ifstream children("/proc/self/task/" + std::to_string(::getpid()) + "/children");
+        pid_t helper = 0;
+        children >> helper;
+        if (answered && helper > 0 && ::kill(helper, SIGSTOP) == 0 &&
+            ::write(report[1], &helper, sizeof helper) == sizeof helper) {
+            _exit(0);
+        }
+        _exit(1);
+    }
+    ::close(report[1]);
+    pid_t helper = 0;
+    const bool reported = ::read(report[0], &helper, sizeof helper) == sizeof helper;
+    ::close(report[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(agent, &status, 0), agent);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    if (reported) {
+        pid_t reaped = 0;
+        for (int i = 0; i < 5000 && reaped == 0; ++i) {
+            reaped = ::waitpid(helper, &status, WNOHANG);
+            std::this_thread::sleep_for(1ms);
+        }
+        if (reaped == 0) {
+            ::kill(helper, SIGKILL);
+            ::waitpid(helper, nullptr, 0);
+        }
+        EXPECT_EQ(reaped, helper) << "the stopped helper outlived the agent";
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    }
+    ::prctl(PR_SET_CHILD_SUBREAPER, 0);
+    EXPECT_TRUE(reported);
+}
+
 }  // namespace
-}  // namespace quorvane::linuxsource
+}  // namespace quorvane
