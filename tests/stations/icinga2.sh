@@ -38,19 +38,9 @@ ip link set lo up
 
 tmp=$(mktemp -d /tmp/quorvane-icinga.XXXXXX)
 chmod 755 "$tmp"
-pids=()
+daemon_logs=$tmp
 cleanup() {
-    local pid end=$((SECONDS + 20))
-    for pid in "${pids[@]}"; do
-        kill -TERM "$pid" 2>/dev/null || true
-    done
-    for pid in "${pids[@]}"; do
-        if ! timeout $((end > SECONDS ? end - SECONDS : 1)) tail --pid="$pid" -f /dev/null 2>/dev/null; then
-            echo "     process $pid did not stop in time: killed"
-            kill -KILL "$pid" 2>/dev/null || true
-        fi
-        wait "$pid" 2>/dev/null || true
-    done
+    stop_daemons
     if [ "$failures" -gt 0 ] && [ -f "$tmp/icinga/log/icinga2.log" ]; then
         echo "--- icinga2.log (last lines)"
         tail -n 20 "$tmp/icinga/log/icinga2.log"
@@ -60,21 +50,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'echo "stopped by a signal (time limit?)"; trap "" TERM INT; exit 1' TERM INT
 
-start() { # log-name command...: a daemon in the foreground of a background job
-    local name=$1
-    shift
-    "$@" >"$tmp/$name.log" 2>&1 </dev/null &
-    pids+=($!)
-}
 
-wait_until() { # seconds command...: true once the command succeeds, polling every 0.5 s
-    local end=$((SECONDS + $1))
-    shift
-    until "$@" >/dev/null 2>&1; do
-        [ $SECONDS -lt "$end" ] || return 1
-        sleep 0.5
-    done
-}
 
 # The plugin where the nagios user may run it, as a station installs it.
 mkdir -p "$tmp/plugins"
@@ -84,7 +60,7 @@ golden=tests/golden/populated_report.xml
 xpath() { xmllint --xpath "$2" "$1" 2>/dev/null; } # file expression
 
 # --- the agent, its CPU average and latest sample taken every second; the golden document on 5783
-start agent "$agent"
+start_daemon agent "$agent"
 report_url=http://127.0.0.1:5782/getdata
 if ! wait_until 20 curl -sf --max-time 2 -o /dev/null "$report_url"; then
     fail "the agent serves its report"
@@ -101,10 +77,10 @@ sampler() {
     done
 }
 sampler &
-pids+=($!)
+daemons+=($!)
 mkdir -p "$tmp/golden"
 cp "$golden" "$tmp/golden/getdata"
-start golden-server php -S 127.0.0.1:5783 -t "$tmp/golden"
+start_daemon golden-server php -S 127.0.0.1:5783 -t "$tmp/golden"
 
 # --- the plugin's failures, against a server that answers whatever the file "case" names
 cat >"$tmp/router.php" <<'EOF'
@@ -120,7 +96,7 @@ case 'silent': sleep(20); break;
 }
 EOF
 echo silent >"$tmp/case"
-start failure-server env QUORVANE_GOLDEN="$repo/$golden" QUORVANE_CASE="$tmp/case" \
+start_daemon failure-server env QUORVANE_GOLDEN="$repo/$golden" QUORVANE_CASE="$tmp/case" \
     php -S 127.0.0.1:5784 "$tmp/router.php"
 # PHP's built-in server sends a response when its script ends: a server that trickles the report,
 # a byte every 0.25 s, is a socket of its own.
@@ -135,7 +111,7 @@ while ($client = stream_socket_accept($server, 300)) {
     fclose($client);
 }
 EOF
-start trickle-server env QUORVANE_GOLDEN="$repo/$golden" php "$tmp/trickle.php"
+start_daemon trickle-server env QUORVANE_GOLDEN="$repo/$golden" php "$tmp/trickle.php"
 wait_until 10 curl -s --max-time 1 -o /dev/null http://127.0.0.1:5783/getdata || true
 echo cut-off >"$tmp/case"
 wait_until 10 curl -s --max-time 1 -o /dev/null http://127.0.0.1:5784/getdata || true
@@ -389,7 +365,7 @@ if ! as_nagios icinga2 daemon -C -c "$ic/etc/icinga2.conf" "${defines[@]}" >"$tm
 fi
 pass "icinga2 daemon -C accepts the configuration with the project's CheckCommand"
 icinga_started=$SECONDS
-start icinga2 runuser -u nagios -- icinga2 daemon -c "$ic/etc/icinga2.conf" "${defines[@]}"
+start_daemon icinga2 runuser -u nagios -- icinga2 daemon -c "$ic/etc/icinga2.conf" "${defines[@]}"
 
 api() { # path [curl options...]
     local path=$1
@@ -491,8 +467,8 @@ check "golden!storage-c: only C: (the exclude wins), WARNING below 30 % free" \
     [ "$(state_of golden storage-c)" = 1 -a "$(perf_of golden storage-c D:_free)" = "" -a -n "$(perf_of golden storage-c C:_free)" ]
 
 # The agent stops: every one of its services turns UNKNOWN with the reason.
-kill -TERM "${pids[0]}"
-wait "${pids[0]}" 2>/dev/null || true
+kill -TERM "${daemons[0]}"
+wait "${daemons[0]}" 2>/dev/null || true
 stopped=$(date +%s)
 agent_unknown() {
     [ "$(results | jq --argjson t "$stopped" '[.[] | select(.host == "agent" and .start > $t and .state == 3

@@ -42,24 +42,15 @@ ip addr add 127.0.0.2/8 dev lo
 
 tmp=$(mktemp -d /tmp/quorvane-stations.XXXXXX)
 chmod 755 "$tmp"
-pids=()
+daemon_logs=$tmp
 pg_data=$tmp/pg/data
 pg_sock=$tmp/pg/sock
 pg_port=5439
 
 cleanup() {
-    local status=$? pid end=$((SECONDS + 20))
-    for pid in "${pids[@]}"; do
-        kill -TERM "$pid" 2>/dev/null || true
-    done
+    local status=$?
     # zabbix_server writes its caches to the database on the way out: PostgreSQL stops last.
-    for pid in "${pids[@]}"; do
-        if ! timeout $((end > SECONDS ? end - SECONDS : 1)) tail --pid="$pid" -f /dev/null 2>/dev/null; then
-            echo "     process $pid did not stop in time: killed"
-            kill -KILL "$pid" 2>/dev/null || true
-        fi
-        wait "$pid" 2>/dev/null || true
-    done
+    stop_daemons
     if [ -f "$pg_data/postmaster.pid" ]; then
         runuser -u postgres -- /usr/lib/postgresql/15/bin/pg_ctl -D "$pg_data" -m fast \
             -t 20 stop >/dev/null 2>&1 || true
@@ -76,16 +67,10 @@ cleanup() {
 trap cleanup EXIT
 trap 'echo "stopped by a signal (time limit?)"; trap "" TERM INT; exit 1' TERM INT
 
-start() { # log-name command...: starts a daemon in the foreground of a background job
-    local name=$1
-    shift
-    "$@" >"$tmp/$name.log" 2>&1 </dev/null &
-    pids+=($!)
-}
 
 # --- the agent, and its own reports sampled every second, to compare the stations with
 mkdir -p "$tmp/samples"
-start agent "$agent"
+start_daemon agent "$agent"
 report_url=http://127.0.0.1:5782/getdata
 if ! wait_until 20 curl -sf --max-time 2 -o /dev/null "$report_url"; then
     fail "the agent serves its report"
@@ -109,12 +94,12 @@ sampler() {
     done
 }
 sampler &
-pids+=($!)
+daemons+=($!)
 # The populated golden document as a static file, for a second station host: two disks, one of
 # them 2^64 - 1 bytes.
 mkdir -p "$tmp/golden"
 cp tests/golden/populated_report.xml "$tmp/golden/getdata"
-start golden-server php -S 127.0.0.1:5783 -t "$tmp/golden"
+start_daemon golden-server php -S 127.0.0.1:5783 -t "$tmp/golden"
 
 latest_sample() {
     local files=("$tmp"/samples/*.xml)
@@ -165,10 +150,10 @@ EOF
 # The drop-in's block once more, for the golden document, as an operator adds one per agent.
 sed -e 's|http://127.0.0.1:5782/getdata|http://127.0.0.1:5783/getdata|' -e 's|Host "quorvane-agent"|Host "quorvane-golden"|' \
     -e '/^LoadPlugin/d' stations/collectd/quorvane.conf >"$tmp/quorvane-golden.conf"
-start collectd collectd -C "$tmp/collectd.conf" -f
+start_daemon collectd collectd -C "$tmp/collectd.conf" -f
 sed -e 's/scrape_interval: 30s/scrape_interval: 2s/' -e "s/'collectd.example:9103'/'127.0.0.2:9103'/" \
     stations/collectd/prometheus.yml >"$tmp/prometheus.yml"
-start prometheus prometheus --config.file="$tmp/prometheus.yml" --storage.tsdb.path="$tmp/prometheus" \
+start_daemon prometheus prometheus --config.file="$tmp/prometheus.yml" --storage.tsdb.path="$tmp/prometheus" \
     --web.listen-address=127.0.0.1:9090
 collectors_started=$SECONDS
 collectors_epoch=$(date +%s.%N)
@@ -220,7 +205,7 @@ StartDBSyncers=1
 StartReportWriters=0
 Timeout=4
 EOF
-start zabbix_server /usr/sbin/zabbix_server -f -c "$tmp/zabbix_server.conf"
+start_daemon zabbix_server /usr/sbin/zabbix_server -f -c "$tmp/zabbix_server.conf"
 
 # The Debian frontend reads /etc/zabbix/zabbix.conf.php: this mount namespace sees a directory
 # of its own there.
@@ -250,7 +235,7 @@ cat >"$tmp/etc-zabbix/zabbix.conf.php" <<EOF
 \$IMAGE_FORMAT_DEFAULT = IMAGE_FORMAT_PNG;
 EOF
 mount --bind "$tmp/etc-zabbix" /etc/zabbix
-start frontend php -S 127.0.0.1:8080 -t /usr/share/zabbix
+start_daemon frontend php -S 127.0.0.1:8080 -t /usr/share/zabbix
 api_url=http://127.0.0.1:8080/api_jsonrpc.php
 auth=""
 
@@ -504,7 +489,7 @@ prometheus_checks
 
 # --- last, the agent stops: Zabbix must notice
 if [ -n "$zabbix_host" ]; then
-    kill -TERM "${pids[0]}"
+    kill -TERM "${daemons[0]}"
     stopped=$SECONDS
     if wait_until 100 agent_missed; then
         pass "the not-answering trigger fires $((SECONDS - stopped)) s after the agent stopped (no-data period 30 s)"

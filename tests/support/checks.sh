@@ -26,3 +26,27 @@ wait_until() { # seconds command...
         sleep "${WAIT_INTERVAL:-0.5}"
     done
 }
+
+# Daemons a test starts, each in the foreground of a background job with its log in
+# $daemon_logs/NAME.log; stop_daemons ends them all (SIGTERM, in the order they were started,
+# then SIGKILL for any still there after 20 s in all).
+daemons=()
+start_daemon() { # name command...
+    local name=$1
+    shift
+    "$@" >"$daemon_logs/$name.log" 2>&1 </dev/null &
+    daemons+=($!)
+}
+stop_daemons() {
+    local pid end=$((SECONDS + 20))
+    for pid in "${daemons[@]}"; do
+        kill -TERM "$pid" 2>/dev/null || true
+    done
+    for pid in "${daemons[@]}"; do
+        if ! timeout $((end > SECONDS ? end - SECONDS : 1)) tail --pid="$pid" -f /dev/null 2>/dev/null; then
+            echo "     process $pid did not stop in time: killed"
+            kill -KILL "$pid" 2>/dev/null || true
+        fi
+        wait "$pid" 2>/dev/null || true
+    done
+}

@@ -3,16 +3,6 @@
 
 url=http://127.0.0.1:5782
 
-# True once the command succeeds, tried every 0.5 s for at most SECONDS; false when time runs out.
-wait_until() { # seconds command...
-    local deadline=$((SECONDS + $1))
-    shift
-    until "$@"; do
-        [ $SECONDS -lt $deadline ] || return 1
-        sleep 0.5
-    done
-}
-
 # A complete report with status 200, saved to the file.
 report_served() { # file
     curl -s --max-time 5 -o "$1" -w '%{http_code}' "$url/getdata" 2>/dev/null | grep -q 200 &&
