@@ -38,7 +38,8 @@ class SocketWatch {
 };
 
 // Takes the next connection waiting on the (non-blocking) listening socket `listener`; the
-// descriptor is the caller's to own. POCO_INVALID_SOCKET when none is waiting or it failed.
+// descriptor, non-blocking as well, is the caller's to own. POCO_INVALID_SOCKET when none is
+// waiting or it failed.
 poco_socket_t acceptWaitingConnection(poco_socket_t listener, Poco::Net::SocketAddress& peer);
 
 }  // namespace quorvane

@@ -35,12 +35,19 @@ class HeadFirstSocketImpl : public Poco::Net::StreamSocketImpl {
     // The bytes taken so far.
     const std::string& head() const { return head_; }
 
-    // Appends what the socket has (non-blocking): the count, 0 at the end of the stream, -1 when
-    // nothing is there now.
+    // Appends what the socket has: the count, 0 at the end of the stream, -1 when nothing is
+    // there now. The descriptor is non-blocking from its accept while the dependency still takes
+    // it for blocking, so "nothing now" comes as its time-out; that saves two system calls a
+    // connection over switching the mode there and back.
     int receiveMore(std::size_t room) {
         char buffer[4096];
         const int wanted = static_cast<int>(std::min(room, sizeof buffer));
-        const int count = StreamSocketImpl::receiveBytes(buffer, wanted, 0);
+        int count;
+        try {
+            count = StreamSocketImpl::receiveBytes(buffer, wanted, 0);
+        } catch (const Poco::TimeoutException&) {
+            return -1;
+        }
         if (count > 0) {
             head_.append(buffer, static_cast<std::size_t>(count));
         }
@@ -202,7 +209,6 @@ void FrontDoor::acceptWaiting() {
         try {
             // As the dependency's own server does with every connection it accepts.
             socket.setNoDelay(true);
-            socket.setBlocking(false);
         } catch (const Poco::Exception&) {
             continue;  // reset already
         }
@@ -291,7 +297,7 @@ void FrontDoor::release(std::size_t index) {
 // The dispatcher queues it for a connection thread, or refuses it when its queue is full.
 void FrontDoor::handOver(Poco::Net::StreamSocket socket) {
     try {
-        socket.setBlocking(true);
+        socket.setBlocking(true);  // in the descriptor too: it was accepted non-blocking
     } catch (const Poco::Exception&) {
         return;
     }

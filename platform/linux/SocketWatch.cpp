@@ -74,14 +74,14 @@ void SocketWatch::wake() {
     [[maybe_unused]] const ssize_t written = write(impl->wakeUp, &one, sizeof one);
 }
 
-// Close-on-exec from the start: the agent starts a helper process of its own.
+// Close-on-exec from the start: the agent starts helper processes of its own.
 poco_socket_t acceptWaitingConnection(poco_socket_t listener, Poco::Net::SocketAddress& peer) {
     sockaddr_storage address{};
     socklen_t length = sizeof address;
     int socket;
     do {
         length = sizeof address;
-        socket = accept4(listener, reinterpret_cast<sockaddr*>(&address), &length, SOCK_CLOEXEC);
+        socket = accept4(listener, reinterpret_cast<sockaddr*>(&address), &length, SOCK_CLOEXEC | SOCK_NONBLOCK);
     } while (socket < 0 && errno == EINTR);
     if (socket < 0) {
         return POCO_INVALID_SOCKET;

@@ -99,6 +99,7 @@ void SocketWatch::wake() {
     send(impl->wakeWrite, &one, 1, 0);
 }
 
+// An accepted socket takes the listening socket's non-blocking mode.
 poco_socket_t acceptWaitingConnection(poco_socket_t listener, Poco::Net::SocketAddress& peer) {
     sockaddr_storage address{};
     int length = sizeof address;
