@@ -99,12 +99,17 @@ void SocketWatch::wake() {
     send(impl->wakeWrite, &one, 1, 0);
 }
 
-// An accepted socket takes the listening socket's non-blocking mode.
 poco_socket_t acceptWaitingConnection(poco_socket_t listener, Poco::Net::SocketAddress& peer) {
     sockaddr_storage address{};
     int length = sizeof address;
     const SOCKET socket = accept(listener, reinterpret_cast<sockaddr*>(&address), &length);
     if (socket == INVALID_SOCKET) {
+        return POCO_INVALID_SOCKET;
+    }
+    // Said rather than relied on: the front door's thread must never wait for one connection.
+    u_long nonBlocking = 1;
+    if (ioctlsocket(socket, FIONBIO, &nonBlocking) != 0) {
+        closesocket(socket);
         return POCO_INVALID_SOCKET;
     }
     peer = Poco::Net::SocketAddress(reinterpret_cast<const sockaddr*>(&address), length);
