@@ -45,23 +45,24 @@ struct FrontDoorLimits {
 template <typename Pending>
 std::size_t connectionToClose(const std::vector<Pending>& pending,
                               const Poco::Net::IPAddress& newcomer, const FrontDoorLimits& limits) {
-    std::map<Poco::Net::IPAddress, std::size_t> perAddress;
+    // The common case, on every accept: the newcomer's own count, without counting the others.
+    std::size_t fromNewcomer = 0;
     std::size_t newcomerOldest = pending.size();
     for (std::size_t i = 0; i < pending.size(); ++i) {
-        ++perAddress[pending[i].peer];
-        if (newcomerOldest == pending.size() && pending[i].peer == newcomer) {
+        if (pending[i].peer == newcomer && fromNewcomer++ == 0) {
             newcomerOldest = i;
         }
     }
-    if (perAddress[newcomer] >= limits.maxPendingPerAddress) {
+    if (fromNewcomer >= limits.maxPendingPerAddress) {
         return newcomerOldest;
     }
     if (pending.size() < limits.maxPending) {
         return pending.size();
     }
+    std::map<Poco::Net::IPAddress, std::size_t> perAddress;
     std::size_t most = 0;
-    for (const auto& entry : perAddress) {
-        most = std::max(most, entry.second);
+    for (const Pending& connection : pending) {
+        most = std::max(most, ++perAddress[connection.peer]);
     }
     for (std::size_t i = 0; i < pending.size(); ++i) {
         if (perAddress[pending[i].peer] == most) {
