@@ -28,7 +28,8 @@ work=$(mktemp -d /tmp/quorvane-package.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
 build_deb() {
-    scripts/deps.sh debhelper dpkg-dev
+    # dpkg-buildpackage checks for build-essential, which a machine with only g++ lacks.
+    scripts/deps.sh build-essential debhelper dpkg-dev
     local source maintainer
     source="$work/quorvane-agent-$version"
     mkdir -p "$source"
