@@ -17,6 +17,7 @@ targets=("$@")
 declared=$(sed -n 's/^project(Quorvane VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 IFS=. read -r -a parts <<<"$declared"
 while [ ${#parts[@]} -lt 4 ]; do parts+=(0); done
+release="$((10#${parts[0]})).$((10#${parts[1]})).$((10#${parts[2]})).$((10#${parts[3]}))"
 [ -z "${QUORVANE_VERSION_TWEAK:-}" ] || parts[3]=$QUORVANE_VERSION_TWEAK
 version="$((10#${parts[0]})).$((10#${parts[1]})).$((10#${parts[2]})).$((10#${parts[3]}))"
 if [ "${targets[0]}" = version ]; then
@@ -43,14 +44,26 @@ build_deb() {
         tar --exclude='./build*' --exclude=./dist -cf - . | tar -xf - -C "$source"
     fi
     cp -r packaging/debian "$source/debian"
-    maintainer=$(sed -n 's/^Maintainer: //p' packaging/debian/control)
-    {
-        echo "quorvane-agent ($version) unstable; urgency=medium"
-        echo
-        echo "  * Release $version."
-        echo
-        echo " -- $maintainer  $(git log -1 --format=%aD 2>/dev/null || date -R)"
-    } >"$source/debian/changelog"
+    # debian/changelog is the release's own; its first entry must name the project version. A
+    # build with another fourth part gets an entry of its own on top.
+    local released
+    released=$(dpkg-parsechangelog -l packaging/debian/changelog -S Version)
+    if [ "$released" != "$release" ]; then
+        echo "packaging/debian/changelog starts with $released, not $release: add an entry" >&2
+        exit 1
+    fi
+    if [ "$released" != "$version" ]; then
+        maintainer=$(sed -n 's/^Maintainer: //p' packaging/debian/control)
+        {
+            echo "quorvane-agent ($version) unstable; urgency=medium"
+            echo
+            echo "  * Build $version of release $released."
+            echo
+            echo " -- $maintainer  $(git log -1 --format=%aD 2>/dev/null || date -R)"
+            echo
+            cat packaging/debian/changelog
+        } >"$source/debian/changelog"
+    fi
     (cd "$source" && DEB_BUILD_OPTIONS="noautodbgsym parallel=$(nproc)" \
         dpkg-buildpackage -b -us -uc)
     local deb package
