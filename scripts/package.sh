@@ -87,9 +87,14 @@ build_msi() {
     echo "$msi"
 }
 
-# Two things the WiX source says that wixl does not write, added with msibuild:
-# - FIREWALL and FIREWALL_REMOTEIP are secure properties, so that an install that is elevated
-#   only for its execution (UAC, deployment tools) still hands them to it;
+# What the WiX source says, or the installer needs, that wixl does not write, set with msibuild:
+# - FIREWALL, FIREWALL_REMOTEIP and INSTALLDIR are secure properties, so that an install that is
+#   elevated only for its execution (UAC, deployment tools) still hands them to it;
+# - the old version is removed inside the installation transaction (after InstallInitialize, not
+#   before it), so that a failed upgrade rolls back to the old version, service and rule included;
+# - the service is vital (its failure to install fails the install): wixl drops Vital;
+# - the File table carries the executable's version (and the language of its version resource),
+#   so that a repair or an upgrade compares versions instead of dates;
 # - error 1722, a program the installer runs that fails (the firewall rule's netsh, the service
 #   restart's sc), says what failed and how to install without the rule.
 finish_msi() {
@@ -97,8 +102,16 @@ finish_msi() {
     secure=$(msiinfo export "$msi" Property | tr -d '\r' |
         awk -F'\t' '$1 == "SecureCustomProperties" { print $2 }')
     [ -n "$secure" ] # wixl writes it for the upgrade detection
-    msibuild "$msi" -q "UPDATE \`Property\` SET \`Value\` = '$secure;FIREWALL;FIREWALL_REMOTEIP'
+    msibuild "$msi" -q "UPDATE \`Property\` SET \`Value\` = '$secure;FIREWALL;FIREWALL_REMOTEIP;INSTALLDIR'
         WHERE \`Property\` = 'SecureCustomProperties'"
+    msibuild "$msi" -q "UPDATE \`InstallExecuteSequence\` SET \`Sequence\` = 1501
+        WHERE \`Action\` = 'RemoveExistingProducts'"
+    # msidbServiceInstallErrorControlVital (0x8000) with normal error control (1).
+    msibuild "$msi" -q "UPDATE \`ServiceInstall\` SET \`ErrorControl\` = 32769
+        WHERE \`ServiceInstall\` = 'AgentService'"
+    # The version resource's FILEVERSION is the project version; its language is 0x411.
+    msibuild "$msi" -q "UPDATE \`File\` SET \`Version\` = '$version', \`Language\` = '1041'
+        WHERE \`File\` = 'AgentExe'"
     # [2] is the action, [3] the program, [4] its arguments.
     message="Windows could not be set up for the agent: [3] [4] failed (action [2])."
     message+=" To leave the firewall rule out, install with FIREWALL=0."
