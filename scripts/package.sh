@@ -80,9 +80,14 @@ build_msi() {
     # The identity the build wrote for the installer must be this version.
     grep -q "ProductVersion = \"$version\"" build-win/generated/identity.wxi
     local msi="dist/quorvane-agent-$version-x64.msi"
-    # wixl looks up sources relative to the working directory only.
-    wixl --arch x64 --includedir build-win/generated --define AgentExe=build-win/quorvane-agent.exe \
-        --output "$msi" packaging/windows/quorvane-agent.wxs
+    # wixl takes sources only relative to the working directory, and leaves the icon's stream
+    # there (Icon/): it runs in the scratch directory, given paths relative to that.
+    local back
+    back=$(realpath --relative-to="$work" .)
+    (cd "$work" && wixl --arch x64 --includedir "$back/build-win/generated" \
+        --define AgentExe="$back/build-win/quorvane-agent.exe" \
+        --define IconFile="$back/packaging/windows/quorvane-agent.ico" \
+        --output "$back/$msi" "$back/packaging/windows/quorvane-agent.wxs")
     finish_msi "$msi"
     echo "$msi"
 }
