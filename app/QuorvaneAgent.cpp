@@ -6,6 +6,8 @@
 #include <Poco/ThreadPool.h>
 #include <Poco/Timer.h>
 
+#include <string>
+
 #include "UpdateTimerCallback.h"
 #include "platform/Process.h"
 #include "platform/Session.h"
@@ -28,6 +30,12 @@ constexpr int kMaxThreads = 2;
 QuorvaneAgent::~QuorvaneAgent() = default;
 
 int QuorvaneAgent::main(const std::vector<std::string>&) {
+    // A service has no console: its start, its stop and the error that ends it (an exception
+    // escaping here, logged by the dependency) go to the system's log, where administrators look.
+    const bool asService = config().getBool("application.runAsService", false);
+    if (asService) {
+        logToSystemLog(config().getString("application.baseName"));
+    }
     setProcessLocale();
     if (!initializeCom()) {
         return 1;
@@ -62,6 +70,10 @@ int QuorvaneAgent::main(const std::vector<std::string>&) {
     // from the accept, shared fairly between client addresses).
     FrontDoor server(socket, new MiniRequestHandlerFactory(&snapshot), params);
     server.start();
+    if (asService) {
+        logger().information("The agent serves its status report on TCP port " +
+                             std::to_string(kPort) + ".");
+    }
 
     waitForTermination([this] { waitForTerminationRequest(); });
 
@@ -72,6 +84,9 @@ int QuorvaneAgent::main(const std::vector<std::string>&) {
     timer.stop();
     session.close();
     uninitializeCom();
+    if (asService) {
+        logger().information("The agent has stopped.");
+    }
     return 0;
 }
 

@@ -111,14 +111,26 @@ std::vector<std::wstring> withAutomaticStartup(const std::vector<std::wstring>& 
     return result;
 }
 
-bool registersService(const std::vector<std::wstring>& arguments) {
+namespace {
+
+const ServiceOption* serviceAction(const std::vector<std::wstring>& arguments) {
     const ServiceOption* action = nullptr;
     forEachOption(arguments, [&](const ServiceOption& option) {
         if (&option == &kRegister || &option == &kUnregister) {
             action = &option;
         }
     });
-    return action == &kRegister;
+    return action;
+}
+
+}  // namespace
+
+bool registersService(const std::vector<std::wstring>& arguments) {
+    return serviceAction(arguments) == &kRegister;
+}
+
+bool unregistersService(const std::vector<std::wstring>& arguments) {
+    return serviceAction(arguments) == &kUnregister;
 }
 
 }  // namespace quorvane

@@ -16,5 +16,7 @@ std::vector<std::wstring> withAutomaticStartup(const std::vector<std::wstring>& 
 // /unregisterService the last one decides, as in the dependency. The registration it makes is
 // completed afterwards (restart actions, dependency on WMI).
 bool registersService(const std::vector<std::wstring>& arguments);
+// True when it removes the registration (/unregisterService decides); the event source goes too.
+bool unregistersService(const std::vector<std::wstring>& arguments);
 
 }  // namespace quorvane

@@ -18,6 +18,15 @@ int wmain(int argc, wchar_t** argv) {
     pointers.push_back(nullptr);
     quorvane::QuorvaneAgent agent;
     const int result = agent.run(static_cast<int>(arguments.size()), pointers.data());
+    if (result == 0 && quorvane::unregistersService(arguments)) {
+        const std::string failure =
+            quorvane::unregisterEventSource(agent.config().getString("application.baseName"));
+        if (!failure.empty()) {
+            agent.logger().error(failure);
+            return 70;
+        }
+        return 0;
+    }
     if (result != 0 || !quorvane::registersService(arguments)) {
         return result;
     }

@@ -38,8 +38,6 @@ else()
         DESTINATION ${QUORVANE_SYSTEMD_UNIT_DIR})
     install(FILES ${CMAKE_CURRENT_LIST_DIR}/linux/quorvane-agent.8
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
-    install(FILES ${PROJECT_SOURCE_DIR}/README.md
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quorvane-agent)
     # The check plugin, where Debian's monitoring plugins are, and its definitions where Icinga 2
     # (the contributed command definitions) and Debian's Nagios (/etc/nagios-plugins/config) read
     # them.

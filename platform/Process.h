@@ -32,10 +32,23 @@ void bindListeningSocket(Poco::Net::ServerSocket& socket, Poco::UInt16 port, int
 
 // Completes the registration of the service `serviceName` that the dependency has just made
 // (/registerService): restarted 5 s after every failure, the count of failures reset after a day,
-// an error exit counting as a failure; started after WMI (Winmgmt). On failure the registration is
+// an error exit counting as a failure; started after WMI (Winmgmt); its event source registered.
+// On failure the registration is
 // undone and the result says what failed; empty on success. Nothing to do on Linux, where the
 // systemd unit carries the same settings.
 std::string completeServiceRegistration(const std::string& serviceName);
+
+// Run as a service, the agent has no console: from here on every logger of the process writes to
+// the system's log instead, under the event source `source` (Windows: the Application event log,
+// each message with the type of its priority). Nothing on Linux, where the service manager keeps
+// the console's output.
+void logToSystemLog(const std::string& source);
+
+// Registers `serviceName` as an event source of the Application log whose texts are in this
+// executable (done by /registerService, as by the installer); removes it (/unregisterService).
+// Empty on success, else what failed. Nothing to do on Linux.
+std::string registerEventSource(const std::string& serviceName);
+std::string unregisterEventSource(const std::string& serviceName);
 
 // Called first when the agent stops: a refresh waiting for a hung file system gives up at once,
 // and later ones do not wait, so the stop is never held up. Windows bounds its waits otherwise.

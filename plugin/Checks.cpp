@@ -115,8 +115,12 @@ CheckResult checkCpu(const CpuFigures& cpu, const Thresholds& thresholds) {
     CheckResult result;
     result.state = evaluate(thresholds, cpu.average);
     result.summary = "15-minute average " + std::to_string(cpu.average) + "%";
-    result.details.push_back("latest 5-second sample " + std::to_string(cpu.latest) + "% (" +
-                             std::to_string(cpu.samples) + " samples in the history)");
+    // The report always carries every slot of the history: after a start the slots not yet
+    // measured read 0, and the average counts them too.
+    result.details.push_back("latest 5-second sample " + std::to_string(cpu.latest) + "% (of " +
+                             std::to_string(cpu.samples) +
+                             " five-second slots; those not yet measured since the agent "
+                             "started read 0)");
     result.perfdata.push_back(
         perf("cpu_average", std::to_string(cpu.average), "%", thresholds, "0", "100"));
     result.perfdata.push_back(perf("cpu_latest", std::to_string(cpu.latest), "%", {}, "0", "100"));

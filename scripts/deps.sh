@@ -12,7 +12,15 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
     echo "Installing: ${missing[*]}"
     SUDO=""
-    [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+    if [ "$(id -u)" -ne 0 ]; then
+        if ! command -v sudo >/dev/null 2>&1; then
+            echo "Installing these needs root, and sudo is not installed. Either run this again" >&2
+            echo "as root, or install them as root first and run this again as $(id -un):" >&2
+            echo "  su -c 'apt-get install --no-install-recommends ${missing[*]}'" >&2
+            exit 1
+        fi
+        SUDO="sudo"
+    fi
     # Wait for another apt/dpkg run to finish instead of failing at once.
     lock=(-o DPkg::Lock::Timeout=900)
     $SUDO apt-get "${lock[@]}" update -qq

@@ -17,6 +17,7 @@ targets=("$@")
 declared=$(sed -n 's/^project(Quorvane VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 IFS=. read -r -a parts <<<"$declared"
 while [ ${#parts[@]} -lt 4 ]; do parts+=(0); done
+release="$((10#${parts[0]})).$((10#${parts[1]})).$((10#${parts[2]})).$((10#${parts[3]}))"
 [ -z "${QUORVANE_VERSION_TWEAK:-}" ] || parts[3]=$QUORVANE_VERSION_TWEAK
 version="$((10#${parts[0]})).$((10#${parts[1]})).$((10#${parts[2]})).$((10#${parts[3]}))"
 if [ "${targets[0]}" = version ]; then
@@ -28,7 +29,8 @@ work=$(mktemp -d /tmp/quorvane-package.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
 build_deb() {
-    scripts/deps.sh debhelper dpkg-dev
+    # dpkg-buildpackage checks for build-essential, which a machine with only g++ lacks.
+    scripts/deps.sh build-essential debhelper dpkg-dev
     local source maintainer
     source="$work/quorvane-agent-$version"
     mkdir -p "$source"
@@ -42,14 +44,26 @@ build_deb() {
         tar --exclude='./build*' --exclude=./dist -cf - . | tar -xf - -C "$source"
     fi
     cp -r packaging/debian "$source/debian"
-    maintainer=$(sed -n 's/^Maintainer: //p' packaging/debian/control)
-    {
-        echo "quorvane-agent ($version) unstable; urgency=medium"
-        echo
-        echo "  * Release $version."
-        echo
-        echo " -- $maintainer  $(git log -1 --format=%aD 2>/dev/null || date -R)"
-    } >"$source/debian/changelog"
+    # debian/changelog is the release's own; its first entry must name the project version. A
+    # build with another fourth part gets an entry of its own on top.
+    local released
+    released=$(dpkg-parsechangelog -l packaging/debian/changelog -S Version)
+    if [ "$released" != "$release" ]; then
+        echo "packaging/debian/changelog starts with $released, not $release: add an entry" >&2
+        exit 1
+    fi
+    if [ "$released" != "$version" ]; then
+        maintainer=$(sed -n 's/^Maintainer: //p' packaging/debian/control)
+        {
+            echo "quorvane-agent ($version) unstable; urgency=medium"
+            echo
+            echo "  * Build $version of release $released."
+            echo
+            echo " -- $maintainer  $(git log -1 --format=%aD 2>/dev/null || date -R)"
+            echo
+            cat packaging/debian/changelog
+        } >"$source/debian/changelog"
+    fi
     (cd "$source" && DEB_BUILD_OPTIONS="noautodbgsym parallel=$(nproc)" \
         dpkg-buildpackage -b -us -uc)
     local deb package
@@ -66,16 +80,26 @@ build_msi() {
     # The identity the build wrote for the installer must be this version.
     grep -q "ProductVersion = \"$version\"" build-win/generated/identity.wxi
     local msi="dist/quorvane-agent-$version-x64.msi"
-    # wixl looks up sources relative to the working directory only.
-    wixl --arch x64 --includedir build-win/generated --define AgentExe=build-win/quorvane-agent.exe \
-        --output "$msi" packaging/windows/quorvane-agent.wxs
+    # wixl takes sources only relative to the working directory, and leaves the icon's stream
+    # there (Icon/): it runs in the scratch directory, given paths relative to that.
+    local back
+    back=$(realpath --relative-to="$work" .)
+    (cd "$work" && wixl --arch x64 --includedir "$back/build-win/generated" \
+        --define AgentExe="$back/build-win/quorvane-agent.exe" \
+        --define IconFile="$back/packaging/windows/quorvane-agent.ico" \
+        --output "$back/$msi" "$back/packaging/windows/quorvane-agent.wxs")
     finish_msi "$msi"
     echo "$msi"
 }
 
-# Two things the WiX source says that wixl does not write, added with msibuild:
-# - FIREWALL and FIREWALL_REMOTEIP are secure properties, so that an install that is elevated
-#   only for its execution (UAC, deployment tools) still hands them to it;
+# What the WiX source says, or the installer needs, that wixl does not write, set with msibuild:
+# - FIREWALL, FIREWALL_REMOTEIP and INSTALLDIR are secure properties, so that an install that is
+#   elevated only for its execution (UAC, deployment tools) still hands them to it;
+# - the old version is removed inside the installation transaction (after InstallInitialize, not
+#   before it), so that a failed upgrade rolls back to the old version, service and rule included;
+# - the service is vital (its failure to install fails the install): wixl drops Vital;
+# - the File table carries the executable's version (and the language of its version resource),
+#   so that a repair or an upgrade compares versions instead of dates;
 # - error 1722, a program the installer runs that fails (the firewall rule's netsh, the service
 #   restart's sc), says what failed and how to install without the rule.
 finish_msi() {
@@ -83,8 +107,16 @@ finish_msi() {
     secure=$(msiinfo export "$msi" Property | tr -d '\r' |
         awk -F'\t' '$1 == "SecureCustomProperties" { print $2 }')
     [ -n "$secure" ] # wixl writes it for the upgrade detection
-    msibuild "$msi" -q "UPDATE \`Property\` SET \`Value\` = '$secure;FIREWALL;FIREWALL_REMOTEIP'
+    msibuild "$msi" -q "UPDATE \`Property\` SET \`Value\` = '$secure;FIREWALL;FIREWALL_REMOTEIP;INSTALLDIR'
         WHERE \`Property\` = 'SecureCustomProperties'"
+    msibuild "$msi" -q "UPDATE \`InstallExecuteSequence\` SET \`Sequence\` = 1501
+        WHERE \`Action\` = 'RemoveExistingProducts'"
+    # msidbServiceInstallErrorControlVital (0x8000) with normal error control (1).
+    msibuild "$msi" -q "UPDATE \`ServiceInstall\` SET \`ErrorControl\` = 32769
+        WHERE \`ServiceInstall\` = 'AgentService'"
+    # The version resource's FILEVERSION is the project version; its language is 0x411.
+    msibuild "$msi" -q "UPDATE \`File\` SET \`Version\` = '$version', \`Language\` = '1041'
+        WHERE \`File\` = 'AgentExe'"
     # [2] is the action, [3] the program, [4] its arguments.
     message="Windows could not be set up for the agent: [3] [4] failed (action [2])."
     message+=" To leave the firewall rule out, install with FIREWALL=0."

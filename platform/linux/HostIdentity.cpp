@@ -6,7 +6,8 @@
 
 namespace quorvane {
 
-DmiReader::DmiReader(std::string root) : root_(std::move(root)) {}
+DmiReader::DmiReader(std::string root, std::string credentials)
+    : root_(std::move(root)), credentials_(std::move(credentials)) {}
 
 DmiInfo DmiReader::read() const {
     const SystemFiles files(root_);
@@ -18,6 +19,9 @@ DmiInfo DmiReader::read() const {
     info.biosVersion = files.readValue(directory + "bios_version");
     info.biosDate = files.readValue(directory + "bios_date");
     info.productSerial = files.readValue(directory + "product_serial");
+    if (!info.productSerial && !credentials_.empty()) {
+        info.productSerial = readValueAt(credentials_ + "/product_serial");
+    }
     return info;
 }
 

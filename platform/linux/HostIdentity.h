@@ -19,11 +19,15 @@ struct DmiInfo {
 
 class DmiReader {
   public:
-    explicit DmiReader(std::string root);
+    // `credentials`, when not empty, is a directory of credentials the service manager handed in
+    // (systemd's $CREDENTIALS_DIRECTORY): its "product_serial" stands in for the serial number
+    // file when that cannot be read, as when the agent runs as a user of its own.
+    explicit DmiReader(std::string root, std::string credentials = std::string());
     DmiInfo read() const;
 
   private:
     std::string root_;
+    std::string credentials_;
 };
 
 struct HostNames {

@@ -16,8 +16,13 @@
 
 namespace quorvane {
 
+// The directory systemd's LoadCredential= fills, from $CREDENTIALS_DIRECTORY; empty without it.
+std::string credentialsDirectory();
+
 struct SessionState {
     std::string root = "/";
+    // Credentials the service manager handed in ($CREDENTIALS_DIRECTORY); empty when none.
+    std::string credentials = credentialsDirectory();
     // The operating system's LocalDateTime.
     WallClock wallClock = wallClockNow;
     // The unit of /proc/stat (USER_HZ).

@@ -36,7 +36,7 @@ int queryBios(BiosInfo& bios, Session& session) {
     if (state == nullptr) {
         return -1;
     }
-    const DmiInfo dmi = DmiReader(state->root).read();
+    const DmiInfo dmi = DmiReader(state->root, state->credentials).read();
     setText(bios.smbiosBiosVersion, dmi.biosVersion);
     setText(bios.manufacturer, dmi.biosVendor);
     setText(bios.name, dmi.biosVersion);

@@ -18,6 +18,17 @@ std::string completeServiceRegistration(const std::string&) {
     return std::string();
 }
 
+// systemd's journal takes the console's output.
+void logToSystemLog(const std::string&) {}
+
+std::string registerEventSource(const std::string&) {
+    return std::string();
+}
+
+std::string unregisterEventSource(const std::string&) {
+    return std::string();
+}
+
 // There is no COM on Linux: entering and leaving the apartment always succeed.
 bool initializeCom() {
     return true;

@@ -1,6 +1,13 @@
 #include "LinuxSession.h"
 
+#include <cstdlib>
+
 namespace quorvane {
+
+std::string credentialsDirectory() {
+    const char* directory = std::getenv("CREDENTIALS_DIRECTORY");
+    return directory != nullptr ? directory : "";
+}
 
 Session::Session() = default;
 Session::Session(std::unique_ptr<SessionState> state) : state_(std::move(state)) {}

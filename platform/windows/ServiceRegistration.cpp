@@ -14,6 +14,10 @@ namespace quorvane {
 namespace {
 
 constexpr DWORD kRestartDelayMs = 5000;
+// The service manager may not know a service it has just created yet (Wine's lags behind): the
+// open is tried again for up to 2 s.
+constexpr int kOpenAttempts = 20;
+constexpr DWORD kOpenRetryMs = 100;
 constexpr DWORD kFailureCountResetSeconds = 24 * 60 * 60;
 // A list of service names, each ended by a zero, the list by another (the literal's own).
 const wchar_t kDependencies[] = L"Winmgmt\0";
@@ -76,12 +80,24 @@ std::string completeServiceRegistration(const std::string& serviceName) {
         return lastError("cannot open the service manager");
     }
     // Restart actions need the right to start the service as well as to configure it.
-    const ServiceHandle service(
-        OpenServiceW(manager.get(), name.c_str(), SERVICE_CHANGE_CONFIG | SERVICE_START | DELETE));
+    SC_HANDLE opened = nullptr;
+    for (int attempt = 1; attempt <= kOpenAttempts; ++attempt) {
+        opened = OpenServiceW(manager.get(), name.c_str(),
+                              SERVICE_CHANGE_CONFIG | SERVICE_START | DELETE);
+        if (opened != nullptr || GetLastError() != ERROR_SERVICE_DOES_NOT_EXIST ||
+            attempt == kOpenAttempts) {
+            break;
+        }
+        Sleep(kOpenRetryMs);
+    }
+    const ServiceHandle service(opened);
     if (service.get() == nullptr) {
         return lastError("cannot open the service " + serviceName);
     }
-    const std::string failure = configure(service.get());
+    std::string failure = configure(service.get());
+    if (failure.empty()) {
+        failure = registerEventSource(serviceName);
+    }
     if (failure.empty()) {
         return failure;
     }

@@ -1,5 +1,8 @@
 #include "WmiSession.h"
 
+// Before windows.h: the dependency's headers bring in winsock2.h, which must come first.
+#include <Poco/Logger.h>
+
 // clang-format off
 #include <windows.h>
 #include <objbase.h>
@@ -37,6 +40,8 @@ constexpr ULONGLONG kEnumerationBudgetMs = 5000;
 // How long open and each retryOpen wait for the connection. A connection that takes longer is
 // taken by a later retryOpen: start-up, and each refresh while WMI is not there, wait no longer.
 constexpr std::chrono::milliseconds kConnectWait(3000);
+// About a minute of refreshes (one try before each) without WMI is worth an administrator's look.
+constexpr int kTriesBeforeWarning = 12;
 
 constexpr long kEnumerateFlags =
     WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_SHALLOW | WBEM_FLAG_RETURN_IMMEDIATELY;
@@ -343,6 +348,24 @@ bool WmiSession::retryOpen() {
     if (services != nullptr) {
         return true;
     }
+    const bool connected = tryToConnect();
+    if (connected) {
+        if (failedTries_ >= kTriesBeforeWarning) {
+            Poco::Logger::get("WMI").information("WMI answers again after " +
+                                                 std::to_string(failedTries_) +
+                                                 " tries; the inventory follows.");
+        }
+        failedTries_ = 0;
+    } else if (++failedTries_ == kTriesBeforeWarning) {
+        Poco::Logger::get("WMI").warning(
+            "WMI (root\\cimv2) has not answered for " + std::to_string(kTriesBeforeWarning) +
+            " tries; the report lacks what it provides (BIOS, computer system, processors, "
+            "operating system, disks, processor load) until it does.");
+    }
+    return connected;
+}
+
+bool WmiSession::tryToConnect() {
     if (!securityReady_) {
         return false;
     }

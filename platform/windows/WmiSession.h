@@ -32,7 +32,9 @@ class WmiSession : public WmiConnection {
     bool open();
     // After an open that did not connect: takes the connection if it has arrived meanwhile, or
     // else tries again, waiting as long as open does. True once connected; false without a
-    // successful security set-up (open) or after close.
+    // successful security set-up (open) or after close. When WMI has not answered for 12 tries
+    // in a row (a minute of refreshes) a warning is logged once, and when it answers after that,
+    // a note that it did.
     bool retryOpen();
     // Frees and releases what the session holds; safe when partly open, not open or closed. A
     // connection still on its way is released by its own thread when it arrives.
@@ -49,7 +51,9 @@ class WmiSession : public WmiConnection {
   private:
     struct Attempt;
     static void connectInBackground(const std::shared_ptr<Attempt>& attempt);
+    bool tryToConnect();
 
+    int failedTries_ = 0;
     Clock clock_;
     bool securityReady_ = false;
     std::shared_ptr<Attempt> attempt_;  // the connection on its way, if any

@@ -3,6 +3,7 @@ list(APPEND QUORVANE_BACKEND_SOURCES
     ${QUORVANE_WMI_PROBE_SOURCES}
     platform/windows/Process.cpp
     platform/windows/ServiceRegistration.cpp
+    platform/windows/EventLog.cpp
     platform/windows/Session.cpp
     platform/windows/WmiSession.cpp
     platform/windows/Probes.cpp
@@ -19,3 +20,15 @@ foreach(_quorvane_text PRODUCT_NAME PRODUCT_EDITION COPYRIGHT)
 endforeach()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/version.rc.in ${QUORVANE_GENERATED_DIR}/version.rc @ONLY)
 list(APPEND QUORVANE_AGENT_RESOURCES ${QUORVANE_GENERATED_DIR}/version.rc)
+
+# The event log's message table (messages.mc), the message file of the agent's event source.
+add_custom_command(
+    OUTPUT ${QUORVANE_GENERATED_DIR}/messages.rc ${QUORVANE_GENERATED_DIR}/MSG00409.bin
+    COMMAND ${CMAKE_MC_COMPILER} -r ${QUORVANE_GENERATED_DIR} -h ${QUORVANE_GENERATED_DIR}
+        ${CMAKE_CURRENT_LIST_DIR}/messages.mc
+    DEPENDS ${CMAKE_CURRENT_LIST_DIR}/messages.mc
+    WORKING_DIRECTORY ${QUORVANE_GENERATED_DIR}
+    VERBATIM)
+set_source_files_properties(${QUORVANE_GENERATED_DIR}/messages.rc PROPERTIES
+    OBJECT_DEPENDS ${QUORVANE_GENERATED_DIR}/MSG00409.bin)
+list(APPEND QUORVANE_AGENT_RESOURCES ${QUORVANE_GENERATED_DIR}/messages.rc)

@@ -57,7 +57,8 @@ TEST(ServiceCommandLineTest, EverythingElseIsLeftAsGiven) {
     }
 }
 
-// Only a command line that ends up registering gets the registration completed.
+// Only a command line that ends up registering gets the registration completed, and only one
+// that ends up unregistering has the event source removed.
 TEST(ServiceCommandLineTest, TheLastOfRegisterAndUnregisterDecides) {
     for (const Arguments& registration : {
              Arguments{L"agent.exe", L"/registerService"},
@@ -65,6 +66,7 @@ TEST(ServiceCommandLineTest, TheLastOfRegisterAndUnregisterDecides) {
              Arguments{L"agent.exe", L"/unregisterService", L"/REG"},
          }) {
         EXPECT_TRUE(registersService(registration));
+        EXPECT_FALSE(unregistersService(registration));
     }
     for (const Arguments& other : {
              Arguments{L"agent.exe"},
@@ -75,6 +77,8 @@ TEST(ServiceCommandLineTest, TheLastOfRegisterAndUnregisterDecides) {
          }) {
         EXPECT_FALSE(registersService(other));
     }
+    EXPECT_TRUE(unregistersService({L"agent.exe", L"/registerService", L"/u"}));
+    EXPECT_FALSE(unregistersService({L"agent.exe", L"/displayName", L"/unregisterService"}));
 }
 
 }  // namespace

@@ -2,18 +2,21 @@
 # Checks the Debian packages the way an operator meets them: lintian; the unit (systemd-analyze
 # verify and security); install; the installed agent, started as the unit starts it, serving a
 # complete report; the installed check plugin reading it, and its CheckCommand found by Icinga 2;
+# the init script starting and stopping it without systemd; the service under systemd, booted in
+# a container (an overlay of this machine): its own user, the BIOS serial, back after SIGHUP;
 # removal and purge leaving no file of the packages behind.
 #   tests/packaging/deb-checks.sh dist/quorvane-agent_VERSION_ARCH.deb \
 #       [dist/monitoring-plugins-quorvane_VERSION_ARCH.deb]
 # Needs root and a machine without the packages installed. There is no systemd as PID 1 here, so
-# the agent is started by hand: the unit's ExecStart, as root without any capability (what the
-# unit leaves it), in a network namespace of its own, talking to its own loopback only.
+# the agent is first started by hand (the unit's ExecStart, without any capability), in a network
+# namespace of its own, talking to its own loopback only; the container has a private network.
 set -uo pipefail
 
 deb=$(realpath "$1")
 plugin_deb=${2:+$(realpath "$2")}
 cd "$(dirname "$0")/../.."
-scripts/deps.sh lintian systemd man-db iproute2 ${plugin_deb:+icinga2-bin icinga2-common} >/dev/null
+scripts/deps.sh lintian systemd systemd-container man-db iproute2 \
+    ${plugin_deb:+icinga2-bin icinga2-common} >/dev/null
 
 package=quorvane-agent
 plugin_package=monitoring-plugins-quorvane
@@ -63,12 +66,14 @@ code=$?
 check "dpkg -i exits 0 (got $code)" [ "$code" -eq 0 ] || sed 's/^/     /' "$logs/install.log"
 dpkg -L "${packages[@]}" >"$logs/files" 2>/dev/null
 dpkg-query -W -f='${Conffiles}\n' "${packages[@]}" 2>/dev/null | awk 'NF { print $1 }' >"$logs/conffiles"
-# dh_compress compresses the README only when it is large enough to gain from it.
-readme=$(ls /usr/share/doc/$package/README.md* 2>/dev/null | head -n 1)
-for file in /usr/sbin/$package $unit /usr/share/doc/$package/copyright "${readme:-README}" \
+# dh_compress compresses README.Debian only when it is large enough to gain from it.
+readme=$(ls /usr/share/doc/$package/README.Debian* 2>/dev/null | head -n 1)
+for file in /usr/sbin/$package $unit /usr/share/doc/$package/copyright "${readme:-README.Debian}" \
     /usr/share/man/man8/$package.8.gz; do
     check "installed: $file" [ -s "$file" ]
 done
+entries=$(zcat /usr/share/doc/$package/changelog.gz 2>/dev/null | grep -c '^  \* ')
+check "the changelog is the release's own ($entries entries), not a generated line" [ "$entries" -gt 1 ]
 check "the service is enabled for boot" [ -L /etc/systemd/system/multi-user.target.wants/$package.service ]
 if [ -n "$plugin_deb" ]; then
     check "installed: $plugin, executable" [ -x "$plugin" ]
@@ -154,6 +159,110 @@ if [ -n "$plugin_deb" ]; then
         grep -qE "^QUORVANE STORAGE (OK|WARNING|CRITICAL) - " "$logs/plugin.out"
 fi
 
+echo "== without systemd: the init script"
+# Straight, not through invoke-rc.d, whose policy may forbid starting services here.
+init_script=/etc/init.d/$package
+# shellcheck disable=SC2016 # expanded by the inner shell
+unshare -n bash -c '
+    ip link set lo up
+    "$1" start >"$2/init-start.log" 2>&1
+    echo $? >"$2/init-start.code"
+    for _ in $(seq 50); do
+        curl -s --max-time 5 -o "$2/init-report.xml" http://127.0.0.1:5782/getdata &&
+            grep -q "</root>" "$2/init-report.xml" && break
+        sleep 0.2
+    done
+    pid=$(cat /run/quorvane-agent.pid 2>/dev/null)
+    grep -E "^(Uid|CapBnd|NoNewPrivs):" "/proc/$pid/status" >"$2/init-status" 2>/dev/null
+    "$1" status >/dev/null 2>&1
+    echo $? >"$2/init-running.code"
+    "$1" stop >"$2/init-stop.log" 2>&1
+    echo $? >"$2/init-stop.code"
+    # A zombie is gone too: whoever inherits it here may not reap it at once.
+    state=$(awk "/^State:/ { print \$2 }" "/proc/$pid/status" 2>/dev/null)
+    [ -n "$state" ] && [ "$state" != Z ] && echo "running ($state)" >"$2/init-after-stop"
+    "$1" status >/dev/null 2>&1
+    echo $? >"$2/init-stopped.code"
+' checks "$init_script" "$logs"
+check "installed: $init_script, executable" [ -x "$init_script" ]
+served=no
+grep -q "</root>" "$logs/init-report.xml" 2>/dev/null && served=yes
+check "$init_script start exits $(cat "$logs/init-start.code") and the agent serves the report: $served" \
+    [ "$(cat "$logs/init-start.code")" = 0 -a "$served" = yes ]
+sed 's/^/     /' "$logs/init-status"
+check "it runs without any capability, unable to gain privileges" \
+    [ "$(grep -cx -e "CapBnd:.*0000000000000000" -e "NoNewPrivs:.*1" "$logs/init-status")" = 2 ]
+init_stopped=yes
+[ "$(cat "$logs/init-stop.code")" = 0 ] && [ ! -e "$logs/init-after-stop" ] &&
+    [ ! -e /run/quorvane-agent.pid ] || init_stopped=no
+check "status says running (0), then stopped (3) after $init_script stop (exit $(cat "$logs/init-stop.code"); gone: $init_stopped)" \
+    [ "$(cat "$logs/init-running.code"):$(cat "$logs/init-stopped.code"):$init_stopped" = 0:3:yes ]
+
+echo "== under systemd: the service in a container booted from an overlay of this machine"
+# The installed packages are in the overlay; the container starts only the service (and what
+# every service needs), with a private network. Its writes go to a tmpfs that ends with it.
+container_root=$(mktemp -d /tmp/quorvane-container.XXXXXX)
+# shellcheck disable=SC2016 # expanded by the inner shell
+unshare -m --propagation private bash -c '
+    mount -t tmpfs tmpfs "$1"
+    mkdir "$1/upper" "$1/work" "$1/root"
+    mount -t overlay overlay -o lowerdir=/,upperdir="$1/upper",workdir="$1/work" "$1/root"
+    : >"$1/root/etc/machine-id"
+    printf "[Unit]\nDescription=The agent alone\nRequires=basic.target quorvane-agent.service\nAfter=basic.target\n" \
+        >"$1/root/etc/systemd/system/quorvane-checks.target"
+    exec timeout 180 systemd-nspawn --quiet --keep-unit --register=no --private-network \
+        -D "$1/root" -b -- --unit=quorvane-checks.target
+' container "$container_root" >"$logs/container.log" 2>&1 </dev/null &
+container=$!
+leader=
+for _ in $(seq 100); do
+    nspawn=$(pgrep -x systemd-nspawn -P "$container")
+    leader=${nspawn:+$(pgrep -x systemd -P "$nspawn")}
+    [ -n "$leader" ] && break
+    sleep 0.2
+done
+in_container() { nsenter -t "$leader" -m -u -i -n -p -- "$@"; }
+main_pid() { in_container systemctl show -P MainPID "$package" 2>/dev/null; }
+serving() { in_container curl -s --max-time 2 -o /tmp/report.xml http://127.0.0.1:5782/getdata &&
+    in_container grep -q "</root>" /tmp/report.xml; }
+if [ -n "$leader" ] && wait_until 60 serving; then
+    pass "the container booted and the service serves the report"
+    pid=$(main_pid)
+    user=$(in_container ps -o user= -p "$pid")
+    uid=$(in_container awk '/^Uid:/ { print $2 }' "/proc/$pid/status")
+    check "the service runs as its own user: $user (uid $uid)" [ "${uid:-0}" != 0 ]
+    serial=$(in_container sed -n 's/.*<bios [^>]*serial_number="\([^"]*\)".*/\1/p' /tmp/report.xml)
+    if [ -r /sys/class/dmi/id/product_serial ]; then
+        check "the report carries the BIOS serial number: $serial" \
+            [ -n "$serial" -a "$serial" = "$(tr -d '\n' </sys/class/dmi/id/product_serial)" ]
+    else
+        # No DMI tables here: the unit's blank credential stands in, and the service started.
+        credential=$(in_container od -An -c "/run/credentials/$package.service/product_serial")
+        check "no BIOS serial on this machine: the credential is blank ($credential), the report's too" \
+            [ "$(echo $credential)" = '\n' -a -z "$serial" ]
+    fi
+    in_container kill -HUP "$pid"
+    hup=$SECONDS
+    back() { local now; now=$(main_pid); [ -n "$now" ] && [ "$now" != 0 ] && [ "$now" != "$pid" ] && serving; }
+    if wait_until 15 back; then
+        pass "after kill -HUP it is back and serving within $((SECONDS - hup)) s (RestartSec=5s)"
+    else
+        fail "after kill -HUP it is back within 15 s: $(in_container systemctl is-active "$package")"
+    fi
+    in_container systemctl stop "$package"
+    sleep 7
+    state=$(in_container systemctl is-active "$package")
+    check "systemctl stop stops it for good: $state 7 s later" [ "$state" = inactive ]
+else
+    fail "the container booted and the service serves the report"
+    tail -n 20 "$logs/container.log" | sed 's/^/     /'
+    [ -n "$leader" ] && in_container journalctl -u "$package" --no-pager | tail -n 20 | sed 's/^/     /'
+fi
+[ -n "${nspawn:-}" ] && kill -TERM "$nspawn"
+timeout 60 tail --pid="$container" -f /dev/null || kill -KILL "$container"
+wait "$container" 2>/dev/null
+rmdir "$container_root"
+
 # Paths the packages owned that still exist must be directories other packages own as well.
 leftovers() {
     while read -r path; do
@@ -165,6 +274,7 @@ leftovers() {
         fi
     done <"$logs/files"
     find /etc/systemd /var/lib/systemd -name "$package.service*" 2>/dev/null
+    find /etc/rc?.d -name "[SK][0-9][0-9]$package" 2>/dev/null
 }
 
 echo "== removal"
@@ -173,7 +283,8 @@ code=$?
 check "dpkg -r exits 0 (got $code)" [ "$code" -eq 0 ]
 # Removal keeps the conffiles until the purge, as Debian's policy has it.
 check "after dpkg -r no file of the packages is left but the conffiles" \
-    [ -z "$(leftovers | grep -v -e '^/etc/systemd' -e '^/var/lib/systemd' | grep -vxF -f "$logs/conffiles")" ]
+    [ -z "$(leftovers | grep -v -e '^/etc/systemd' -e '^/var/lib/systemd' -e '^/etc/rc.\.d' |
+        grep -vxF -f "$logs/conffiles")" ]
 dpkg -P "${packages[@]}" >"$logs/purge.log" 2>&1
 code=$?
 [ "$code" -eq 0 ] && installed=no

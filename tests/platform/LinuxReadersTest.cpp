@@ -200,6 +200,21 @@ TEST(LinuxProbesTest, OperatingSystemTimesAreLocalWithTheirOffset) {
     EXPECT_EQ(text(os.localDateTime), "20251209154112.500000+330");
 }
 
+// --- the BIOS serial number --------------------------------------------------------------------
+
+// Run as a user of its own, the agent cannot read product_serial (the fixture has none); the copy
+// systemd hands in as a credential fills the field.
+TEST(LinuxProbesTest, SerialNumberComesFromTheCredentialWhenTheFileIsUnreadable) {
+    auto state = std::make_unique<SessionState>();
+    state->root = kMachine;
+    state->credentials = kFixtures + "/credentials";
+    Session machine(std::move(state));
+    BiosInfo bios;
+    ASSERT_EQ(queryBios(bios, machine), 1);
+    EXPECT_EQ(text(bios.serialNumber), "QV-4711-SERIAL");
+    EXPECT_EQ(text(bios.manufacturer), "SeaBIOS");
+}
+
 // --- a tree with nothing in it -----------------------------------------------------------------
 
 TEST(LinuxProbesTest, UnreadableTreeFailsTheProbesAndKeepsTheirDestinations) {

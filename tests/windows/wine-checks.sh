@@ -186,12 +186,14 @@ fi
 
 echo "== 5. the service"
 # Wine keeps no restart actions, but its service manager names those it is given on its fixme
-# channel. A fresh session whose first process is the registration starts the service manager
-# with that channel and with the registration's log as its output. (A session started after the
-# registration would start the automatic service at once.)
+# channel; nor does it keep an event log, but it traces every event on its eventlog channel, errors
+# as err:, warnings as warn:, information as trace:. A fresh session whose first process is the
+# registration starts the service manager, and so the services it starts, with those channels and
+# with the registration's log as their output. (A session started after the registration would
+# start the automatic service at once.)
 wineserver -k >/dev/null 2>&1 </dev/null
 wineserver -p 300 >/dev/null 2>&1 </dev/null
-WINEDEBUG=-all,fixme+service timeout 60 wine "$agent" /registerService "/displayName=Quorvane Test Agent" \
+WINEDEBUG=-all,fixme+service,+eventlog timeout 60 wine "$agent" /registerService "/displayName=Quorvane Test Agent" \
     >"$logs/register.log" 2>&1 </dev/null
 code=$?
 check "/registerService exits 0 (got $code)" [ "$code" -eq 0 ]
@@ -204,6 +206,13 @@ check "display name registered" grep -q "Quorvane Test Agent" "$logs/service.reg
 check "registered for automatic start" grep -q "Start *REG_DWORD *0x2" "$logs/service.reg"
 check "own process" grep -q "Type *REG_DWORD *0x10" "$logs/service.reg"
 check "depends on Winmgmt" grep -qx " *DependOnService *REG_MULTI_SZ *Winmgmt" "$logs/service.reg"
+event_source='HKLM\System\CurrentControlSet\Services\EventLog\Application\quorvane-agent'
+timeout 60 wine reg query "$event_source" </dev/null 2>/dev/null | tr -d '\r' | grep -v '^ *$' >"$logs/source.reg"
+sed 's/^/     /' "$logs/source.reg"
+check "an event source for the service, its texts in the executable" \
+    grep -qiF "EventMessageFile    REG_SZ    $(windows_path "$agent")" "$logs/source.reg"
+events() { grep -a ':eventlog:ReportEventW ' "$logs/register.log" | tr -d '\r'; }
+event_logged() { events | grep -q -- "$1"; } # pattern
 
 check "the service manager knows the service" wait_until 30 service_known quorvane-agent
 # Wine's service manager sometimes answers "database locked" right after a registration: retry.
@@ -226,11 +235,36 @@ else
 fi
 timeout 60 wine net stop quorvane-agent >"$logs/netstop.log" 2>&1 </dev/null
 check "the service stops" grep -q "stopped successfully" "$logs/netstop.log"
+# The application logger's messages, as the service wrote them to the event log.
+if [ "$service_served" = yes ]; then
+    check "its start is an information event" wait_until 10 event_logged \
+        'trace:eventlog:ReportEventW L"The agent serves its status report on TCP port 5782\."$'
+    check "its stop is an information event" wait_until 10 event_logged \
+        'trace:eventlog:ReportEventW L"The agent has stopped\."$'
+fi
+# Started while another agent holds port 5782, the service ends with 70 and says why, as an error.
+start_agent holder
+if wait_until 60 report_of; then
+    timeout 60 wine net start quorvane-agent >"$logs/netstart-taken.log" 2>&1 </dev/null
+    check "started while the port is taken, the service writes the reason as an error event" \
+        wait_until 30 event_logged 'err:eventlog:ReportEventW L".*[Aa]ddress already in use'
+    check "and nothing else as an error" [ "$(events | grep -c 'err:eventlog')" -eq 1 ]
+    check "and ends (stopped)" wait_until 30 service_in_state quorvane-agent STOPPED
+    timeout 60 wine "$helper" quorvane-agent.exe >/dev/null 2>&1 </dev/null
+    wait_for_exit "$agent_pid" 30
+else
+    fail "an agent holds the port for the service's start"
+    kill -KILL "$agent_pid" 2>/dev/null
+fi
+echo "     the event log, as Wine traced it:"
+events | sed 's/^/     /'
 
 timeout 60 wine "$agent" /unregisterService >"$logs/unregister.log" 2>&1 </dev/null
 code=$?
 check "/unregisterService exits 0 (got $code)" [ "$code" -eq 0 ]
 check "removal message" grep -q "The service has been successfully unregistered" "$logs/unregister.log"
+timeout 60 wine reg query "$event_source" </dev/null >/dev/null 2>&1
+check "the event source is removed with it" [ $? -ne 0 ]
 timeout 60 wine "$agent" /unregisterService >"$logs/unregister2.log" 2>&1 </dev/null
 code=$?
 check "a second /unregisterService exits 70 (got $code)" [ "$code" -eq 70 ]
