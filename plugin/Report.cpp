@@ -82,6 +82,7 @@ CpuFigures readCpu(const Poco::XML::Document& report) {
     const Element& usage = child(root(report), "cpu-usage");
     CpuFigures figures;
     figures.average = numberAttribute<std::uint32_t>(usage, "average");
+    figures.refreshCount = numberAttribute<std::uint32_t>(root(report), "uc");
     const std::string history = usage.innerText();
     std::size_t start = 0;
     while (start <= history.size()) {
@@ -91,6 +92,7 @@ CpuFigures readCpu(const Poco::XML::Document& report) {
         }
         figures.latest =
             number<std::int32_t>(history.substr(start, comma - start), "a cpu-usage sample");
+        figures.history.push_back(figures.latest);
         ++figures.samples;
         start = comma + 1;
     }
@@ -103,6 +105,10 @@ MemoryFigures readMemory(const Poco::XML::Document& report) {
     figures.load = numberAttribute<std::uint32_t>(memory, "memory_load");
     figures.total = numberAttribute<std::uint64_t>(memory, "total_physical");
     figures.available = numberAttribute<std::uint64_t>(memory, "available_physical");
+    figures.totalPageFile = numberAttribute<std::uint64_t>(memory, "total_page_file");
+    figures.availablePageFile = numberAttribute<std::uint64_t>(memory, "available_page_file");
+    figures.totalVirtual = numberAttribute<std::uint64_t>(memory, "total_virtual");
+    figures.availableVirtual = numberAttribute<std::uint64_t>(memory, "available_virtual");
     return figures;
 }
 
@@ -133,6 +139,7 @@ Inventory readInventory(const Poco::XML::Document& report) {
     Inventory inventory;
     inventory.agentDescription = attribute(top, "agent_description");
     inventory.agentEdition = attribute(top, "agent_edition");
+    inventory.agentVersion = attribute(top, "agent_version");
     const Element& os = child(top, "os");
     inventory.osFullName = os.innerText();
     inventory.osName = attribute(os, "name");

@@ -22,12 +22,16 @@ struct CpuFigures {
     std::uint32_t average = 0;  // the agent's mean of its 180 five-second samples
     std::int32_t latest = 0;    // the most recent sample, the history's last value
     std::size_t samples = 0;
+    std::vector<std::int32_t> history;  // every sample as listed, the most recent last
+    std::uint32_t refreshCount = 0;     // "uc": how many refreshes, so how many samples were taken
 };
 
 struct MemoryFigures {
     std::uint32_t load = 0;  // percent
     std::uint64_t total = 0;
     std::uint64_t available = 0;
+    std::uint64_t totalPageFile = 0, availablePageFile = 0;
+    std::uint64_t totalVirtual = 0, availableVirtual = 0;
 };
 
 struct Disk {
@@ -52,7 +56,7 @@ struct Inventory {
     std::string osFullName, osName, osVersion, osServicePack, osType;
     std::string biosName, biosManufacturer, biosVersion, biosSmbiosVersion, biosSerialNumber;
     std::string computerName, computerDomain, computerManufacturer, computerModel, owner;
-    std::string agentDescription, agentEdition;
+    std::string agentDescription, agentEdition, agentVersion;
     std::vector<Processor> processors;
 };
 
