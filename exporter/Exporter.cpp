@@ -357,7 +357,7 @@ class Handler : public Poco::Net::HTTPRequestHandler {
     static void answer(Poco::Net::HTTPServerResponse& response,
                        Poco::Net::HTTPResponse::HTTPStatus status, const char* type,
                        const std::string& body) {
-        response.setStatus(status);
+        response.setStatusAndReason(status);
         response.setContentType(type);
         response.sendBuffer(body.data(), body.size());
     }
