@@ -228,8 +228,16 @@ CheckResult checkStorage(const std::vector<Disk>& disks, const Thresholds& thres
     }
     if (judged.empty()) {
         result.state = State::unknown;
-        result.summary = disks.empty() ? "the report lists no fixed disk"
-                                       : "every fixed disk of the report is excluded";
+        if (disks.empty()) {
+            result.summary = "the report lists no fixed disk";
+            return result;
+        }
+        result.summary = "no disk left to check:";
+        for (const Disk& disk : disks) {
+            result.summary +=
+                (&disk == &disks.front() ? " " : ", ") + disk.name +
+                (contains(selection.exclude, disk.name) ? " excluded" : " not included");
+        }
         return result;
     }
     const JudgedDisk* worst = &judged.front();

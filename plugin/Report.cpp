@@ -282,4 +282,13 @@ Inventory readInventory(const Poco::XML::Document& report) {
     return inventory;
 }
 
+ReportStamp readStamp(const Poco::XML::Document& report) {
+    const Element& top = root(report);
+    ReportStamp stamp;
+    stamp.agentVersion = attribute(top, "agent_version");
+    stamp.time = attribute(top, "time");
+    stamp.refreshes = count<std::uint32_t>(top, "uc");
+    return stamp;
+}
+
 }  // namespace quorvane::plugin

@@ -86,6 +86,13 @@ struct Inventory {
     std::vector<Processor> processors;
 };
 
+// Where a report comes from and how far the agent's sampling is: for the plugin's -v.
+struct ReportStamp {
+    std::string agentVersion;
+    std::string time;             // the agent's local time, "YYYY-MM-DD HH:MM:SS"
+    std::uint32_t refreshes = 0;  // uc
+};
+
 // Checks the body's shape with one pass that builds nothing (nesting deeper than
 // kMaxReportDepth, more than kMaxReportNodes nodes and any document type declaration are
 // refused), then parses it with the XML parser. A body that is refused, cut off, not XML or not
@@ -99,5 +106,6 @@ MemoryFigures readMemory(const Poco::XML::Document& report);
 std::vector<Disk> readDisks(const Poco::XML::Document& report);
 UptimeFigures readUptime(const Poco::XML::Document& report);
 Inventory readInventory(const Poco::XML::Document& report);
+ReportStamp readStamp(const Poco::XML::Document& report);
 
 }  // namespace quorvane::plugin

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Checks.h"
+#include "Options.h"
 #include "Report.h"
 #include "Thresholds.h"
 
@@ -49,6 +50,39 @@ TEST(PluginRangeTest, EachFormAlertsOutsideItsInclusiveEndsAndAtInverts) {
     EXPECT_EQ(evaluate(Thresholds{}, 1e300), State::ok);
 }
 
+// The thresholds as the plugin's command line gives them.
+Thresholds thresholdsOf(const std::string& mode, const std::string& warning,
+                        const std::string& critical) {
+    std::vector<std::string> words = {"check_quorvane", "-H", "agent", "-m", mode, "-w",
+                                      warning,          "-c", critical};
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(word.data());
+    }
+    return parseOptions(static_cast<int>(argv.size()), argv.data()).thresholds;
+}
+
+// check_disk's form beside the ranges; an empty value, what a station passes for a macro left
+// empty, is no threshold; a bare number, which would alert above that much free space, is
+// refused for storage.
+TEST(PluginRangeTest, StorageTakesPercentFreeAndEmptyIsNone) {
+    const Thresholds percent = thresholdsOf("storage", "20%", "10.5%");
+    EXPECT_EQ(percent.warning->text, "20:");
+    EXPECT_EQ(evaluate(percent, 20), State::ok);
+    EXPECT_EQ(evaluate(percent, 19.99), State::warning);
+    EXPECT_EQ(evaluate(percent, 10.49), State::critical);
+    const Thresholds none = thresholdsOf("memory", "", "95");
+    EXPECT_FALSE(none.warning.has_value());
+    EXPECT_EQ(evaluate(none, 94), State::ok);
+    EXPECT_EQ(evaluate(none, 96), State::critical);
+    EXPECT_FALSE(thresholdsOf("storage", "", "").critical.has_value());
+    EXPECT_EQ(thresholdsOf("storage", "@0:10", "~:5").critical->text, "~:5");
+    for (const auto& [mode, wrong] : std::vector<std::pair<std::string, std::string>>{
+             {"storage", "80"}, {"storage", "100.5%"}, {"storage", "-5%"}, {"cpu", "80%"}}) {
+        EXPECT_THROW(thresholdsOf(mode, wrong, ""), UsageError) << mode << " " << wrong;
+    }
+}
+
 std::string freeLabel(const CheckResult& result, const std::string& disk) {
     for (const std::string& item : result.perfdata) {
         if (item.rfind("'" + disk + "_free'=", 0) == 0) {
@@ -83,7 +117,7 @@ TEST(PluginStorageTest, TheWorstDiskDecidesAndIsNamed) {
         std::to_string(huge) + "\" volume_name=\"Big\"/>" +  // 2.99 %: critical
         "<storage available=\"90\" device_name=\"G:\" drive_type=\"3\" file_system=\"\" "
         "size=\"1000\" volume_name=\"\"/>");  // 9 %, more than D:
-    const Thresholds thresholds{parseRange("10:"), parseRange("5:")};
+    const Thresholds thresholds = thresholdsOf("storage", "10%", "5:");
 
     CheckResult all = checkStorage(disks, thresholds, {});
     EXPECT_EQ(all.state, State::critical);
@@ -110,6 +144,9 @@ TEST(PluginStorageTest, TheWorstDiskDecidesAndIsNamed) {
     CheckResult healthy = checkStorage(disks, {}, {{}, {"E:"}});
     EXPECT_EQ(healthy.state, State::ok);
     EXPECT_EQ(healthy.summary.rfind("F: ", 0), 0u) << "the least free space is named";
+    EXPECT_EQ(checkStorage(disks, thresholds, {{"D:"}, {"D:"}}).summary,
+              "no disk left to check: C: not included, D: excluded, E: not included, F: not "
+              "included, G: not included");
     EXPECT_EQ(checkStorage({}, thresholds, {}).state, State::unknown);
 }
 
