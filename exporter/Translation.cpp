@@ -11,7 +11,7 @@ using prometheus::ClientMetric;
 using prometheus::MetricFamily;
 using prometheus::MetricType;
 
-const char* const kRangeCheckedFields[3] = {"cpu_load_sample", "memory_load", "uptime"};
+const char* const kRangeCheckedFields[4] = {"cpu_load_sample", "memory", "uptime", "volume"};
 
 namespace {
 
@@ -103,7 +103,7 @@ void translateProcessors(std::vector<MetricFamily>& out,
 // counts never-filled slots as 0, so it is not used.
 void translateCpu(std::vector<MetricFamily>& out, const plugin::CpuFigures& cpu,
                   unsigned& dropped) {
-    const std::size_t taken = std::min<std::size_t>(cpu.refreshCount, cpu.history.size());
+    const std::size_t taken = std::min<std::size_t>(cpu.refreshes, cpu.history.size());
     std::int64_t sum = 0;
     std::size_t valid = 0;
     for (std::size_t i = cpu.history.size() - taken; i < cpu.history.size(); ++i) {
@@ -131,32 +131,41 @@ void translateCpu(std::vector<MetricFamily>& out, const plugin::CpuFigures& cpu,
     addSample(addFamily(out, "quorvane_refreshes_total",
                         "Refreshes of the agent's picture since it started, one every 5 s.",
                         MetricType::Counter),
-              cpu.refreshCount);
+              cpu.refreshes);
+}
+
+// A figure the reader marks as out of its range (a load above 100, more available than total)
+// is left out and counted.
+template <typename Number>
+void addFigure(std::vector<MetricFamily>& out, const char* name, const char* help,
+               const plugin::Figure<Number>& figure, double scale, unsigned& dropped) {
+    if (figure.inRange) {
+        addGauge(out, name, help, static_cast<double>(figure.value) * scale);
+    } else {
+        ++dropped;
+    }
 }
 
 void translateMemory(std::vector<MetricFamily>& out, const plugin::MemoryFigures& memory,
                      unsigned& dropped) {
-    if (percentInRange(memory.load)) {
-        addGauge(out, "quorvane_memory_load_ratio", "Memory load, 0 to 1.",
-                 static_cast<double>(memory.load) / 100.0);
-    } else {
-        ++dropped;
-    }
-    const auto bytes = [](std::uint64_t value) { return static_cast<double>(value); };
-    addGauge(out, "quorvane_memory_physical_total_bytes", "Physical memory.", bytes(memory.total));
-    addGauge(out, "quorvane_memory_physical_available_bytes", "Physical memory available.",
-             bytes(memory.available));
-    addGauge(out, "quorvane_memory_page_file_total_bytes",
-             "Commit limit: physical memory and page files.", bytes(memory.totalPageFile));
-    addGauge(out, "quorvane_memory_page_file_available_bytes", "Commit still available.",
-             bytes(memory.availablePageFile));
-    addGauge(out, "quorvane_memory_virtual_total_bytes", "The agent's user address space.",
-             bytes(memory.totalVirtual));
-    addGauge(out, "quorvane_memory_virtual_available_bytes",
-             "The agent's user address space not in use.", bytes(memory.availableVirtual));
+    addFigure(out, "quorvane_memory_load_ratio", "Memory load, 0 to 1.", memory.load, 0.01,
+              dropped);
+    addFigure(out, "quorvane_memory_physical_total_bytes", "Physical memory.", memory.total, 1,
+              dropped);
+    addFigure(out, "quorvane_memory_physical_available_bytes", "Physical memory available.",
+              memory.available, 1, dropped);
+    addFigure(out, "quorvane_memory_page_file_total_bytes",
+              "Commit limit: physical memory and page files.", memory.totalPageFile, 1, dropped);
+    addFigure(out, "quorvane_memory_page_file_available_bytes", "Commit still available.",
+              memory.availablePageFile, 1, dropped);
+    addFigure(out, "quorvane_memory_virtual_total_bytes", "The agent's user address space.",
+              memory.totalVirtual, 1, dropped);
+    addFigure(out, "quorvane_memory_virtual_available_bytes",
+              "The agent's user address space not in use.", memory.availableVirtual, 1, dropped);
 }
 
-void translateVolumes(std::vector<MetricFamily>& out, const std::vector<plugin::Disk>& disks) {
+void translateVolumes(std::vector<MetricFamily>& out, const std::vector<plugin::Disk>& disks,
+                      unsigned& dropped) {
     MetricFamily& info = addFamily(out, "quorvane_volume_info",
                                    "Each fixed disk's file system and label; always 1.");
     MetricFamily& size = addFamily(out, "quorvane_volume_size_bytes", "Each fixed disk's size.");
@@ -166,8 +175,13 @@ void translateVolumes(std::vector<MetricFamily>& out, const std::vector<plugin::
         addSample(
             info, 1,
             {{"volume", disk.name}, {"file_system", disk.fileSystem}, {"label", disk.volume}});
-        addSample(size, static_cast<double>(disk.size), {{"volume", disk.name}});
-        addSample(free, static_cast<double>(disk.available), {{"volume", disk.name}});
+        for (auto [family, figure] : {std::pair{&size, &disk.size}, {&free, &disk.available}}) {
+            if (figure->inRange) {
+                addSample(*family, static_cast<double>(figure->value), {{"volume", disk.name}});
+            } else {
+                ++dropped;
+            }
+        }
     }
 }
 
@@ -175,8 +189,8 @@ void translateVolumes(std::vector<MetricFamily>& out, const std::vector<plugin::
 void translateUptime(std::vector<MetricFamily>& out, const plugin::UptimeFigures& uptime,
                      double scrapeTime, unsigned& dropped) {
     const double now = std::floor(scrapeTime);
-    const double seconds = static_cast<double>(uptime.seconds);
-    if (uptime.seconds == 0 || seconds > now) {
+    const double seconds = static_cast<double>(uptime.seconds.value);
+    if (!uptime.seconds.inRange || uptime.seconds.value == 0 || seconds > now) {
         ++dropped;
         return;
     }
@@ -197,9 +211,9 @@ Translation translateReport(const Poco::XML::Document& report, double scrapeTime
     translateIdentity(out, inventory);
     translateUptime(out, plugin::readUptime(report), scrapeTime, translation.dropped["uptime"]);
     translateCpu(out, plugin::readCpu(report), translation.dropped["cpu_load_sample"]);
-    translateMemory(out, plugin::readMemory(report), translation.dropped["memory_load"]);
+    translateMemory(out, plugin::readMemory(report), translation.dropped["memory"]);
     translateProcessors(out, inventory.processors);
-    translateVolumes(out, plugin::readDisks(report));
+    translateVolumes(out, plugin::readDisks(report), translation.dropped["volume"]);
     return translation;
 }
 

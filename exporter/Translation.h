@@ -18,7 +18,7 @@ struct Translation {
 
 // The fields whose out-of-range values are dropped and counted, each always present in
 // Translation::dropped (0 when nothing was dropped).
-extern const char* const kRangeCheckedFields[3];
+extern const char* const kRangeCheckedFields[4];
 
 // Translates one parsed report, read at scrapeTime (Unix seconds). A report that lacks what a
 // metric is built from throws plugin::ReportError, as the reader does.

@@ -58,6 +58,7 @@ TEST(ExporterTranslationTest, ValuesOutOfRangeAreDroppedAndCounted) {
     std::string document = readFile(kGolden);
     replace(document, "memory_load=\"37\"", "memory_load=\"101\"");
     replace(document, ">123456</uptime>", ">0</uptime>");
+    replace(document, "available=\"123456789012\"", "available=\"512110190593\"");  // C: > size
     replace(document, "uc=\"42\"", "uc=\"4000\"");
     // Every sample -1, as the agent's average then wraps to 4294967295.
     std::string history;
@@ -77,7 +78,7 @@ TEST(ExporterTranslationTest, ValuesOutOfRangeAreDroppedAndCounted) {
     }
     for (const char* present :
          {"quorvane_probe_dropped_values{field=\"cpu_load_sample\"} 180\n",
-          "quorvane_probe_dropped_values{field=\"memory_load\"} 1\n",
+          "quorvane_probe_dropped_values{field=\"memory\"} 1\n",
           "quorvane_probe_dropped_values{field=\"uptime\"} 1\n",
           "quorvane_cpu_load_15m_samples 0\n", "quorvane_refreshes_total 4000\n",
           "quorvane_memory_physical_total_bytes 17179869184\n"}) {
