@@ -34,7 +34,7 @@ if [ -z "${QUORVANE_BENCH_NETNS:-}" ]; then
 fi
 
 . tests/support/fleet.sh
-ulimit -n 65536
+ulimit -n "$(ulimit -Hn)"
 tmp=$(mktemp -d /tmp/quorvane-bench-exporter.XXXXXX)
 pids=()
 cleanup() {
@@ -72,12 +72,13 @@ cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
 peak_kb() { awk '/^VmHWM/ { print $2 }' "/proc/$1/status"; }
 quorvane_url() { echo "http://127.0.0.1:15782/probe?target=$(fleet_address "$1")"; }
 blackbox_url() { echo "http://127.0.0.1:9115/probe?module=quorvane_report&target=http://$(fleet_address "$1"):5782/getdata"; }
-# A curl config of probes, agent 1 to N in turn, each with Prometheus's time-out header.
+# A curl config of probes, agent 1 to N in turn, all with Prometheus's time-out header (one
+# operation: the header is given once and holds for every URL).
 probes() { # url-function probes agents
     local i
+    echo 'header = "X-Prometheus-Scrape-Timeout-Seconds: 10"'
     for ((i = 0; i < $2; i++)); do
         echo "url = \"$($1 $((i % $3 + 1)))\""
-        echo 'header = "X-Prometheus-Scrape-Timeout-Seconds: 10"'
         echo 'output = "/dev/null"'
     done
 }
@@ -85,14 +86,15 @@ probes quorvane_url "$PER_ROUND" "$AGENTS" >"$tmp/quorvane.curl"
 probes blackbox_url "$PER_ROUND" "$AGENTS" >"$tmp/blackbox.curl"
 # Each exporter's own answer says whether the agent was read: the body is checked once per
 # exporter here, the batches below discard it.
-curl -s "$(quorvane_url 1)" | grep -qx 'quorvane_up 1'
-curl -s "$(blackbox_url 1)" | grep -qx 'probe_success 1'
+grep -qx 'quorvane_up 1' <<<"$(curl -s "$(quorvane_url 1)")"
+grep -qx 'probe_success 1' <<<"$(curl -s "$(blackbox_url 1)")"
 
 # One batch: PARALLEL at a time; prints each probe's wall time in ms, then a line "cpu TICKS".
 batch() { # pid config
     local before
     before=$(cpu_ticks "$1")
-    curl -s --parallel --parallel-max "$PARALLEL" -K "$2" -w '%{time_total}\n' | awk '{ print $1 * 1000 }'
+    { curl -s --parallel --parallel-max "$PARALLEL" -K "$2" -w '%{time_total} %{http_code}\n' || true; } |
+        awk '$2 != 200 { failed++ } { print $1 * 1000 } END { if (failed) print "failed " failed > "/dev/stderr" }'
     echo "cpu $(($(cpu_ticks "$1") - before))"
 }
 for exporter in quorvane blackbox; do # warm-up
@@ -107,8 +109,10 @@ for ((round = 0; round < ROUNDS; round++)); do
 done
 hz=$(getconf CLK_TCK)
 summary() { # times-file -> "median p99 cpu-ms-per-probe"
-    awk -v hz="$hz" '$1 == "cpu" { ticks += $2; next } { v[++n] = $1 }
-        END { asort(v); printf "%.3f %.3f %.3f", v[int(n * 0.5) + 1], v[int(n * 0.99) + 1], ticks * 1000 / hz / n }' "$1"
+    local ticks
+    ticks=$(awk '$1 == "cpu" { t += $2 } END { print t }' "$1")
+    grep -v '^cpu' "$1" | sort -n | awk -v hz="$hz" -v ticks="$ticks" '{ v[++n] = $1 }
+        END { printf "%.3f %.3f %.3f", v[int(n * 0.5) + 1], v[int(n * 0.99) + 1], ticks * 1000 / hz / n }'
 }
 read -r q50 q99 qcpu <<<"$(summary "$tmp/quorvane.times")"
 read -r b50 b99 bcpu <<<"$(summary "$tmp/blackbox.times")"
@@ -133,8 +137,9 @@ burst() { # pid url-function label
     probes "$2" "$BURST" "$BURST" >"$config"
     before=$(cpu_ticks "$1")
     start=$EPOCHREALTIME
+    # A failed transfer shows as HTTP code 000 in the table, not as the script's end.
     curl -s --parallel --parallel-immediate --parallel-max "$BURST" -K "$config" \
-        -w '%{time_total} %{http_code}\n' -o /dev/null >"$tmp/burst.times"
+        -w '%{time_total} %{http_code}\n' >"$tmp/burst.times" || true
     end=$EPOCHREALTIME
     local cpu=$(($(cpu_ticks "$1") - before))
     awk -v hz="$hz" -v cpu="$cpu" -v all="$(awk -v a="${start/./}" -v b="${end/./}" 'BEGIN { print (b - a) / 1e6 }')" \
