@@ -211,7 +211,7 @@ Translation translateReport(const Poco::XML::Document& report, double scrapeTime
     translateIdentity(out, inventory);
     translateUptime(out, plugin::readUptime(report), scrapeTime, translation.dropped["uptime"]);
     translateCpu(out, plugin::readCpu(report), translation.dropped["cpu_load_sample"]);
-    translateMemory(out, plugin::readMemory(report), translation.dropped["memory"]);
+    translateMemory(out, plugin::readAllMemory(report), translation.dropped["memory"]);
     translateProcessors(out, inventory.processors);
     translateVolumes(out, plugin::readDisks(report), translation.dropped["volume"]);
     return translation;

@@ -216,6 +216,12 @@ MemoryFigures readMemory(const Poco::XML::Document& report) {
     figures.total = bytes(memory, "total_physical", "memory total_physical");
     figures.available = bytes(memory, "available_physical", "memory available_physical");
     partOf(figures.available, figures.total);
+    return figures;
+}
+
+MemoryFigures readAllMemory(const Poco::XML::Document& report) {
+    MemoryFigures figures = readMemory(report);
+    const Element& memory = child(root(report), "memory");
     figures.totalPageFile = bytes(memory, "total_page_file", "memory total_page_file");
     figures.availablePageFile = bytes(memory, "available_page_file", "memory available_page_file");
     partOf(figures.availablePageFile, figures.totalPageFile);

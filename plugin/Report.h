@@ -58,8 +58,9 @@ struct CpuFigures {
 struct MemoryFigures {
     Figure<std::uint32_t> load;  // percent
     Figure<std::uint64_t> total;
-    Figure<std::uint64_t> available;                         // at most total
-    Figure<std::uint64_t> totalPageFile, availablePageFile;  // the commit limit and what is left
+    Figure<std::uint64_t> available;  // at most total
+    // Read by readAllMemory only: the commit limit and what is left, the address space.
+    Figure<std::uint64_t> totalPageFile, availablePageFile;
     Figure<std::uint64_t> totalVirtual, availableVirtual;
 };
 
@@ -106,6 +107,8 @@ Poco::AutoPtr<Poco::XML::Document> parseReport(const std::string& body);
 // not one, throws ReportError. A number out of its range does not throw: its Figure says so.
 CpuFigures readCpu(const Poco::XML::Document& report);
 MemoryFigures readMemory(const Poco::XML::Document& report);
+// readMemory and the page-file and virtual pairs too (the exporter's).
+MemoryFigures readAllMemory(const Poco::XML::Document& report);
 std::vector<Disk> readDisks(const Poco::XML::Document& report);
 UptimeFigures readUptime(const Poco::XML::Document& report);
 Inventory readInventory(const Poco::XML::Document& report);
