@@ -1,5 +1,5 @@
 # What the packages need from the build (scripts/package.sh). Linux: the install layout that
-# debhelper splits into the agent's and the check plugin's packages (packaging/debian/). Windows: the product identity for the WiX source
+# debhelper splits into the agent's, the check plugin's and the exporter's packages (packaging/debian/). Windows: the product identity for the WiX source
 # (packaging/windows/), taken from the same variables as the version resource.
 if(QUORVANE_BACKEND STREQUAL "windows")
     # wixl takes the text of a define literally, up to its closing quote.
@@ -49,5 +49,16 @@ else()
             DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/nagios-plugins/config)
         install(FILES ${CMAKE_CURRENT_LIST_DIR}/linux/check_quorvane.8
             DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
+    endif()
+    # The exporter under the name Debian gives its Prometheus exporters, with its unit.
+    if(TARGET quorvane-exporter)
+        install(PROGRAMS $<TARGET_FILE:quorvane-exporter> DESTINATION ${CMAKE_INSTALL_BINDIR}
+            RENAME prometheus-quorvane-exporter)
+        configure_file(${CMAKE_CURRENT_LIST_DIR}/linux/prometheus-quorvane-exporter.service.in
+            ${CMAKE_CURRENT_BINARY_DIR}/generated/prometheus-quorvane-exporter.service @ONLY)
+        install(FILES ${CMAKE_CURRENT_BINARY_DIR}/generated/prometheus-quorvane-exporter.service
+            DESTINATION ${QUORVANE_SYSTEMD_UNIT_DIR})
+        install(FILES ${CMAKE_CURRENT_LIST_DIR}/linux/prometheus-quorvane-exporter.1
+            DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
     endif()
 endif()

@@ -32,8 +32,10 @@ std::string threshold(const std::optional<Range>& range) {
 
 std::string perf(const std::string& name, const std::string& value, const char* unit,
                  const Thresholds& thresholds, const std::string& min, const std::string& max) {
-    return label(name) + "=" + value + unit + ";" + threshold(thresholds.warning) + ";" +
-           threshold(thresholds.critical) + ";" + min + ";" + max;
+    // An unknown value is a bare U, without the unit.
+    return label(name) + "=" + value + (value == "U" ? "" : unit) + ";" +
+           threshold(thresholds.warning) + ";" + threshold(thresholds.critical) + ";" + min + ";" +
+           max;
 }
 
 // Two decimals at most, trailing zeros dropped: 24.1, 50, 0.02.
@@ -67,8 +69,10 @@ std::string bytes(std::uint64_t value) {
     return text;
 }
 
-std::uint64_t used(std::uint64_t total, std::uint64_t available) {
-    return available < total ? total - available : 0;
+// A figure's value for the performance data: U when it is out of range.
+template <typename Number>
+std::string figure(const Figure<Number>& number) {
+    return number.inRange ? std::to_string(number.value) : "U";
 }
 
 bool contains(const std::vector<std::string>& names, const std::string& name) {
@@ -113,31 +117,60 @@ std::string fields(std::initializer_list<std::pair<const char*, std::string>> pi
 
 CheckResult checkCpu(const CpuFigures& cpu, const Thresholds& thresholds) {
     CheckResult result;
-    result.state = evaluate(thresholds, cpu.average);
-    result.summary = "15-minute average " + std::to_string(cpu.average) + "%";
-    // The report always carries every slot of the history: after a start the slots not yet
-    // measured read 0, and the average counts them too.
-    result.details.push_back("latest 5-second sample " + std::to_string(cpu.latest) + "% (of " +
-                             std::to_string(cpu.samples) +
-                             " five-second slots; those not yet measured since the agent "
-                             "started read 0)");
+    if (cpu.average.inRange) {
+        result.state = evaluate(thresholds, cpu.average.value);
+        result.summary = "15-minute average " + std::to_string(cpu.average.value) + "%";
+    } else {
+        result.state = State::unknown;
+        result.summary = cpu.average.outOfRange() + ", not judged";
+    }
+    result.details.push_back(cpu.latest.inRange ? "latest 5-second sample " +
+                                                      std::to_string(cpu.latest.value) + "%"
+                                                : cpu.latest.outOfRange());
+    // One sample per refresh: before the history is full, the slots not yet filled count as 0.
+    if (cpu.refreshes < cpu.samples) {
+        result.details.push_back("the agent has refreshed " + std::to_string(cpu.refreshes) +
+                                 " times: at most " + std::to_string(cpu.refreshes) + " of the " +
+                                 std::to_string(cpu.samples) +
+                                 " samples averaged were taken, the others count as 0");
+    } else {
+        result.details.push_back("the average covers the last " + std::to_string(cpu.samples) +
+                                 " samples");
+    }
+    if (cpu.samplesOutOfRange > 0) {
+        result.details.push_back(std::to_string(cpu.samplesOutOfRange) + " of the " +
+                                 std::to_string(cpu.samples) +
+                                 (cpu.samplesOutOfRange == 1 ? " samples is" : " samples are") +
+                                 " out of range (0 to 100): not measured");
+    }
     result.perfdata.push_back(
-        perf("cpu_average", std::to_string(cpu.average), "%", thresholds, "0", "100"));
-    result.perfdata.push_back(perf("cpu_latest", std::to_string(cpu.latest), "%", {}, "0", "100"));
+        perf("cpu_average", figure(cpu.average), "%", thresholds, "0", "100"));
+    result.perfdata.push_back(perf("cpu_latest", figure(cpu.latest), "%", {}, "0", "100"));
     return result;
 }
 
 CheckResult checkMemory(const MemoryFigures& memory, const Thresholds& thresholds) {
     CheckResult result;
-    const std::uint64_t inUse = used(memory.total, memory.available);
-    result.state = evaluate(thresholds, memory.load);
-    result.summary = "memory load " + std::to_string(memory.load) + "%, " + bytes(inUse) + " of " +
-                     bytes(memory.total) + " used";
+    if (memory.load.inRange) {
+        result.state = evaluate(thresholds, memory.load.value);
+        result.summary = "memory load " + std::to_string(memory.load.value) + "%";
+    } else {
+        result.state = State::unknown;
+        result.summary = memory.load.outOfRange() + ", not judged";
+    }
+    std::string inUse = "U";
+    if (memory.available.inRange) {
+        const std::uint64_t bytesInUse = memory.total.value - memory.available.value;
+        inUse = std::to_string(bytesInUse);
+        result.summary += ", " + bytes(bytesInUse) + " of " + bytes(memory.total.value) + " used";
+    } else {
+        result.details.push_back(memory.available.outOfRange());
+    }
     result.perfdata.push_back(
-        perf("memory_load", std::to_string(memory.load), "%", thresholds, "0", "100"));
+        perf("memory_load", figure(memory.load), "%", thresholds, "0", "100"));
     result.perfdata.push_back(
-        perf("memory_used", std::to_string(inUse), "B", {}, "0", std::to_string(memory.total)));
-    result.perfdata.push_back(perf("memory_total", std::to_string(memory.total), "B", {}, "0", ""));
+        perf("memory_used", inUse, "B", {}, "0", memory.total.inRange ? memory.total.text : ""));
+    result.perfdata.push_back(perf("memory_total", figure(memory.total), "B", {}, "0", ""));
     return result;
 }
 
@@ -157,25 +190,29 @@ CheckResult checkStorage(const std::vector<Disk>& disks, const Thresholds& thres
                     (disk.volume.empty() || disk.fileSystem.empty() ? "" : ", ") + disk.fileSystem +
                     ")";
         }
-        if (disk.size == 0) {
+        if (!disk.size.inRange || !disk.available.inRange || disk.size.value == 0) {
             // The agent gives 0 when it could not read the disk's figures.
             entry.state = State::unknown;
-            entry.detail = what + " size unknown (the report gives 0)";
-            result.perfdata.push_back(perf(disk.name + "_free", "U", "", thresholds, "0", "100"));
+            entry.detail = what + " " +
+                           (!disk.size.inRange     ? disk.size.outOfRange()
+                            : disk.size.value == 0 ? "size unknown (the report gives 0)"
+                                                   : disk.available.outOfRange()) +
+                           ", not judged";
+            result.perfdata.push_back(perf(disk.name + "_free", "U", "%", thresholds, "0", "100"));
             result.perfdata.push_back(perf(disk.name + "_used", "U", "", {}, "0", ""));
         } else {
+            const std::uint64_t size = disk.size.value, available = disk.available.value;
             // Floored, so that the figure shown is never above the one judged.
-            const long double exact = static_cast<long double>(disk.available) * 100.0L /
-                                      static_cast<long double>(disk.size);
+            const long double exact =
+                static_cast<long double>(available) * 100.0L / static_cast<long double>(size);
             entry.freePercent = static_cast<double>(std::floor(exact * 100.0L) / 100.0L);
             entry.state = evaluate(thresholds, entry.freePercent);
-            const std::uint64_t inUse = used(disk.size, disk.available);
-            entry.detail = what + " " + decimal(entry.freePercent) + "% free (" +
-                           bytes(disk.available) + " of " + bytes(disk.size) + ")";
+            entry.detail = what + " " + decimal(entry.freePercent) + "% free (" + bytes(available) +
+                           " of " + bytes(size) + ")";
             result.perfdata.push_back(
                 perf(disk.name + "_free", decimal(entry.freePercent), "%", thresholds, "0", "100"));
-            result.perfdata.push_back(perf(disk.name + "_used", std::to_string(inUse), "B", {}, "0",
-                                           std::to_string(disk.size)));
+            result.perfdata.push_back(perf(disk.name + "_used", std::to_string(size - available),
+                                           "B", {}, "0", std::to_string(size)));
         }
         judged.push_back(std::move(entry));
     }
@@ -191,8 +228,16 @@ CheckResult checkStorage(const std::vector<Disk>& disks, const Thresholds& thres
     }
     if (judged.empty()) {
         result.state = State::unknown;
-        result.summary = disks.empty() ? "the report lists no fixed disk"
-                                       : "every fixed disk of the report is excluded";
+        if (disks.empty()) {
+            result.summary = "the report lists no fixed disk";
+            return result;
+        }
+        result.summary = "no disk left to check:";
+        for (const Disk& disk : disks) {
+            result.summary +=
+                (&disk == &disks.front() ? " " : ", ") + disk.name +
+                (contains(selection.exclude, disk.name) ? " excluded" : " not included");
+        }
         return result;
     }
     const JudgedDisk* worst = &judged.front();
@@ -213,21 +258,25 @@ CheckResult checkStorage(const std::vector<Disk>& disks, const Thresholds& thres
 
 CheckResult checkUptime(const UptimeFigures& uptime, const Thresholds& thresholds) {
     CheckResult result;
-    result.state = evaluate(thresholds, static_cast<double>(uptime.seconds));
-    const std::uint64_t days = uptime.seconds / 86400;
+    if (!uptime.seconds.inRange) {
+        result.state = State::unknown;
+        result.summary = uptime.seconds.outOfRange() + ", not judged";
+        result.perfdata.push_back(perf("uptime", "U", "", thresholds, "0", ""));
+        return result;
+    }
+    const std::uint64_t seconds = uptime.seconds.value;
+    result.state = evaluate(thresholds, static_cast<double>(seconds));
+    const std::uint64_t days = seconds / 86400;
     char clock[32];
-    std::snprintf(clock, sizeof clock, "%02u:%02u:%02u",
-                  static_cast<unsigned>(uptime.seconds / 3600 % 24),
-                  static_cast<unsigned>(uptime.seconds / 60 % 60),
-                  static_cast<unsigned>(uptime.seconds % 60));
+    std::snprintf(clock, sizeof clock, "%02u:%02u:%02u", static_cast<unsigned>(seconds / 3600 % 24),
+                  static_cast<unsigned>(seconds / 60 % 60), static_cast<unsigned>(seconds % 60));
     result.summary = "up " +
                      (days > 0 ? std::to_string(days) + (days == 1 ? " day " : " days ") : "") +
-                     clock + " (" + std::to_string(uptime.seconds) + " s)";
+                     clock + " (" + std::to_string(seconds) + " s)";
     if (!uptime.lastBoot.empty()) {
         result.summary += ", booted " + uptime.lastBoot;
     }
-    result.perfdata.push_back(
-        perf("uptime", std::to_string(uptime.seconds), "s", thresholds, "0", ""));
+    result.perfdata.push_back(perf("uptime", std::to_string(seconds), "s", thresholds, "0", ""));
     return result;
 }
 

@@ -3,12 +3,14 @@
 #include <getopt.h>
 
 #include <charconv>
+#include <optional>
 
 namespace quorvane::plugin {
 
 const char* const kUsage =
     "Usage: check_quorvane -H HOST [-p PORT] [-t SECONDS] -m MODE [-w RANGE] [-c RANGE] "
-    "[--include DISK]... [--exclude DISK]...; MODE is cpu, memory, storage, uptime or inventory";
+    "[--include DISK]... [--exclude DISK]... [-v]; MODE is cpu, memory, storage, uptime or "
+    "inventory; storage also takes -w N% -c N% (free space under N %)";
 
 namespace {
 
@@ -24,13 +26,30 @@ unsigned whole(const char* text, unsigned low, unsigned high, const char* option
     return number;
 }
 
-Range range(const char* text, const char* option) {
+// A threshold as an operator types it, once the mode is known. Empty is none: what a station's
+// command passes for a macro left empty.
+std::optional<Range> threshold(const std::string& text, const char* option,
+                               const std::string& mode) {
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    if (mode == "storage") {
+        if (const auto percent = parsePercentFree(text)) {
+            return percent;
+        }
+        if (text.find_first_of(":@") == std::string::npos && parseRange(text)) {
+            throw UsageError(std::string(option) + " " + text + " would alert above " + text +
+                             " % free: write " + text + "% (or " + text + ":) for under " + text +
+                             " % free");
+        }
+    }
     const auto parsed = parseRange(text);
     if (!parsed) {
-        throw UsageError(std::string(option) +
-                         " takes a range (10, 10:, ~:10, 10:20 or @10:20), not \"" + text + "\"");
+        throw UsageError(std::string(option) + " takes a range (10, 10:, ~:10, 10:20 or @10:20)" +
+                         (mode == "storage" ? std::string(" or N% (under N % free)") : "") +
+                         ", not \"" + text + "\"");
     }
-    return *parsed;
+    return parsed;
 }
 
 // The option getopt stopped at: a short one by its letter (it may sit inside a group such as
@@ -57,13 +76,15 @@ Options parseOptions(int argc, char** argv) {
         {"exclude", required_argument, nullptr, excludeOption},
         {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, 'V'},
+        {"verbose", no_argument, nullptr, 'v'},
         {nullptr, 0, nullptr, 0},
     };
     Options options;
+    std::optional<std::string> warning, critical;
     opterr = 0;  // the caller reports the error, as the plugin's one line
     optind = 1;
     int c;
-    while ((c = getopt_long(argc, argv, ":H:p:t:m:w:c:hV", longOptions, nullptr)) != -1) {
+    while ((c = getopt_long(argc, argv, ":H:p:t:m:w:c:hVv", longOptions, nullptr)) != -1) {
         switch (c) {
             case 'H':
                 options.host = optarg;
@@ -78,10 +99,13 @@ Options parseOptions(int argc, char** argv) {
                 options.mode = optarg;
                 break;
             case 'w':
-                options.thresholds.warning = range(optarg, "-w");
+                warning = optarg;
                 break;
             case 'c':
-                options.thresholds.critical = range(optarg, "-c");
+                critical = optarg;
+                break;
+            case 'v':
+                ++options.verbosity;
                 break;
             case includeOption:
                 options.disks.include.push_back(optarg);
@@ -112,9 +136,12 @@ Options parseOptions(int argc, char** argv) {
         mode != "inventory") {
         throw UsageError(mode.empty() ? "-m MODE is required" : "unknown mode \"" + mode + "\"");
     }
-    if (mode == "inventory" && (options.thresholds.warning || options.thresholds.critical)) {
+    if (mode == "inventory" &&
+        ((warning && !warning->empty()) || (critical && !critical->empty()))) {
         throw UsageError("the inventory mode takes no thresholds");
     }
+    options.thresholds.warning = threshold(warning.value_or(""), "-w", mode);
+    options.thresholds.critical = threshold(critical.value_or(""), "-c", mode);
     if (mode != "storage" && (!options.disks.include.empty() || !options.disks.exclude.empty())) {
         throw UsageError("--include and --exclude belong to the storage mode");
     }

@@ -22,10 +22,13 @@ struct Options {
     std::string mode;  // cpu, memory, storage, uptime or inventory
     Thresholds thresholds;
     DiskSelection disks;
+    unsigned verbosity = 0;  // one per -v
 };
 
 // Throws UsageError for an unknown or incomplete option, a value out of range, a threshold that
-// is not a range, or options the mode does not take.
+// is not one, or options the mode does not take. An empty -w or -c is no threshold; storage also
+// takes check_disk's "N%" (under N % free), and refuses a bare number, which as a range would
+// alert above that much free space.
 Options parseOptions(int argc, char** argv);
 
 extern const char* const kUsage;

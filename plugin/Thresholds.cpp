@@ -94,6 +94,17 @@ std::optional<Range> parseRange(const std::string& text) {
     return range;
 }
 
+std::optional<Range> parsePercentFree(const std::string& text) {
+    if (text.size() < 2 || text.back() != '%' || text[0] == '-' || text[0] == '+') {
+        return std::nullopt;
+    }
+    const auto percent = parseNumber(text.substr(0, text.size() - 1));
+    if (!percent || *percent > 100) {
+        return std::nullopt;
+    }
+    return parseRange(text.substr(0, text.size() - 1) + ":");
+}
+
 bool alerts(const Range& range, double value) {
     const bool within = value >= range.start && value <= range.end;
     return range.inside ? within : !within;

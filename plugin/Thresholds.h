@@ -23,6 +23,10 @@ struct Range {
 // nullopt when the text is not a range (or its start lies above its end).
 std::optional<Range> parseRange(const std::string& text);
 
+// check_disk's form of a free-space threshold, "N%" with N from 0 to 100: alerts under N %, the
+// range "N:" (which its text becomes, for the performance data). nullopt for anything else.
+std::optional<Range> parsePercentFree(const std::string& text);
+
 bool alerts(const Range& range, double value);
 
 struct Thresholds {

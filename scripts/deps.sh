@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need, only when some are missing.
 set -euo pipefail
 
-packages=(cmake make g++ pkg-config libpoco-dev googletest libgtest-dev curl "$@")
+packages=(cmake make g++ pkg-config libpoco-dev googletest libgtest-dev prometheus-cpp-dev curl "$@")
 missing=()
 for package in "${packages[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then

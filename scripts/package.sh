@@ -2,6 +2,7 @@
 # Builds the installable packages into dist/:
 #   quorvane-agent_<version>_<arch>.deb   with debhelper (the CMake build and its install rules),
 #   monitoring-plugins-quorvane_<version>_<arch>.deb   beside it, from the same source (the plugin)
+#   prometheus-quorvane-exporter_<version>_<arch>.deb  and the Prometheus exporter
 #   quorvane-agent-<version>-x64.msi      with wixl, around the cross-built Windows executable
 #   scripts/package.sh [deb] [msi]        # both when none is named; needs root for apt-get
 #   scripts/package.sh version            # prints the version the file names carry
@@ -67,7 +68,7 @@ build_deb() {
     (cd "$source" && DEB_BUILD_OPTIONS="noautodbgsym parallel=$(nproc)" \
         dpkg-buildpackage -b -us -uc)
     local deb package
-    for package in quorvane-agent monitoring-plugins-quorvane; do
+    for package in quorvane-agent monitoring-plugins-quorvane prometheus-quorvane-exporter; do
         deb="${package}_${version}_$(dpkg --print-architecture).deb"
         mv "$work/$deb" dist/
         echo "dist/$deb"

@@ -2,11 +2,13 @@
 # Checks the Debian packages the way an operator meets them: lintian; the unit (systemd-analyze
 # verify and security); install; the installed agent, started as the unit starts it, serving a
 # complete report; the installed check plugin reading it, and its CheckCommand found by Icinga 2;
-# the init script starting and stopping it without systemd; the service under systemd, booted in
-# a container (an overlay of this machine): its own user, the BIOS serial, back after SIGHUP;
-# removal and purge leaving no file of the packages behind.
+# the installed exporter, started as its unit starts it (ARGS from /etc/default), probing the
+# agent; the init script starting and stopping the agent without systemd; the service under
+# systemd, booted in a container (an overlay of this machine): its own user, the BIOS serial, back
+# after SIGHUP; removal and purge leaving no file of the packages behind.
 #   tests/packaging/deb-checks.sh dist/quorvane-agent_VERSION_ARCH.deb \
-#       [dist/monitoring-plugins-quorvane_VERSION_ARCH.deb]
+#       [dist/monitoring-plugins-quorvane_VERSION_ARCH.deb] \
+#       [dist/prometheus-quorvane-exporter_VERSION_ARCH.deb]
 # Needs root and a machine without the packages installed. There is no systemd as PID 1 here, so
 # the agent is first started by hand (the unit's ExecStart, without any capability), in a network
 # namespace of its own, talking to its own loopback only; the container has a private network.
@@ -14,6 +16,7 @@ set -uo pipefail
 
 deb=$(realpath "$1")
 plugin_deb=${2:+$(realpath "$2")}
+exporter_deb=${3:+$(realpath "$3")}
 cd "$(dirname "$0")/../.."
 scripts/deps.sh lintian systemd systemd-container man-db iproute2 \
     ${plugin_deb:+icinga2-bin icinga2-common} >/dev/null
@@ -26,6 +29,14 @@ if [ -n "$plugin_deb" ]; then
     packages+=("$plugin_package")
     debs+=("$plugin_deb")
 fi
+exporter_package=prometheus-quorvane-exporter
+if [ -n "$exporter_deb" ]; then
+    packages+=("$exporter_package")
+    debs+=("$exporter_deb")
+fi
+exporter=/usr/bin/$exporter_package
+exporter_unit=/lib/systemd/system/$exporter_package.service
+exporter_default=/etc/default/$exporter_package
 unit=/lib/systemd/system/$package.service
 plugin=/usr/lib/nagios/plugins/check_quorvane
 logs=$(mktemp -d /tmp/quorvane-deb-checks.XXXXXX)
@@ -107,16 +118,35 @@ EOF
     grep -E "critical|warning" "$logs/icinga.log" | sed 's/^/     /' || true
 fi
 
-echo "== the unit"
-systemd-analyze verify "$unit" >"$logs/verify.log" 2>&1
-code=$?
-sed 's/^/     /' "$logs/verify.log"
-check "systemd-analyze verify is clean (exit $code)" [ "$code" -eq 0 -a ! -s "$logs/verify.log" ]
-systemd-analyze security --offline=yes --no-pager "$unit" >"$logs/security.log" 2>&1
-grep -e '✗' -e 'exposure level' "$logs/security.log" | sed 's/^/     /'
-exposure=$(sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\).*/\1/p' "$logs/security.log")
-check "exposure ${exposure:-unknown} is at most 4.9 (OK)" \
-    awk -v e="${exposure:-99}" 'BEGIN { exit !(e <= 4.9) }'
+if [ -n "$exporter_deb" ]; then
+    check "installed: $exporter, executable" [ -x "$exporter" ]
+    for file in "$exporter_unit" "$exporter_default" /usr/share/man/man1/$exporter_package.1.gz; do
+        check "installed: $file" [ -s "$file" ]
+    done
+    check "$exporter_default is a conffile" grep -qx "$exporter_default" "$logs/conffiles"
+    check "the exporter's service is enabled for boot" \
+        [ -L /etc/systemd/system/multi-user.target.wants/$exporter_package.service ]
+    version=$("$exporter" --version)
+    check "$exporter_package --version: $version (the package's $(dpkg-query -W -f='${Version}' "$exporter_package"))" \
+        [ "$version" = "quorvane-exporter $(dpkg-query -W -f='${Version}' "$exporter_package")" ]
+fi
+
+# A unit as systemd reads it, and its sandbox.
+unit_checks() { # unit exposure-limit
+    local exposure
+    systemd-analyze verify "$1" >"$logs/verify.log" 2>&1
+    code=$?
+    sed 's/^/     /' "$logs/verify.log"
+    check "$(basename "$1"): systemd-analyze verify is clean (exit $code)" [ "$code" -eq 0 -a ! -s "$logs/verify.log" ]
+    systemd-analyze security --offline=yes --no-pager "$1" >"$logs/security.log" 2>&1
+    grep -e '✗' -e 'exposure level' "$logs/security.log" | sed 's/^/     /'
+    exposure=$(sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\).*/\1/p' "$logs/security.log")
+    check "$(basename "$1"): exposure ${exposure:-unknown} is at most $2" \
+        awk -v e="${exposure:-99}" -v limit="$2" 'BEGIN { exit !(e <= limit) }'
+}
+echo "== the units"
+unit_checks "$unit" 4.9
+[ -z "$exporter_deb" ] || unit_checks "$exporter_unit" 2.0
 
 echo "== the installed agent, started as the unit starts it"
 exec_start=$(sed -n 's/^ExecStart=//p' "$unit")
@@ -136,10 +166,25 @@ unshare -n bash -c '
         "$3" -H 127.0.0.1 -m storage >"$2/plugin.out" 2>&1
         echo $? >>"$2/plugin.out"
     fi
+    if [ -n "$4" ]; then
+        # The unit: its ExecStart with ARGS from the defaults file, without any capability.
+        ARGS=""
+        . /etc/default/prometheus-quorvane-exporter
+        setpriv --bounding-set=-all --inh-caps=-all --no-new-privs $4 $ARGS >"$2/exporter.log" 2>&1 &
+        exporter=$!
+        for _ in $(seq 50); do
+            curl -s --max-time 5 -o "$2/probe.txt" "http://127.0.0.1:15782/probe?target=127.0.0.1" && break
+            sleep 0.1
+        done
+        kill -TERM "$exporter"
+        wait "$exporter"
+        echo $? >"$2/exporter-exit"
+    fi
     kill -TERM "$agent"
     wait "$agent"
     echo $? >"$2/exit"
-' checks "$exec_start" "$logs" "${plugin_deb:+$plugin}"
+' checks "$exec_start" "$logs" "${plugin_deb:+$plugin}" \
+    "${exporter_deb:+$(sed -n 's/^ExecStart=//; s/ \$ARGS$//p' "$exporter_unit")}"
 report=$logs/report.xml
 attr() { grep -o "<$1 [^>]*" "$report" | head -n 1 | grep -o " $2=\"[^\"]*\"" | sed 's/^[^"]*"//; s/"$//'; }
 if [ -s "$report" ] && grep -q '</root>' "$report"; then
@@ -157,6 +202,12 @@ check "SIGTERM (systemd's stop) ends the agent with 0 (got $(cat "$logs/exit"))"
 if [ -n "$plugin_deb" ]; then
     check "the installed plugin reads the installed agent: $(head -n 1 "$logs/plugin.out" | cut -c1-100)" \
         grep -qE "^QUORVANE STORAGE (OK|WARNING|CRITICAL) - " "$logs/plugin.out"
+fi
+
+if [ -n "$exporter_deb" ]; then
+    check "the installed exporter probes the installed agent: quorvane_up 1" grep -qx "quorvane_up 1" "$logs/probe.txt" ||
+        sed 's/^/     /' "$logs/exporter.log"
+    check "SIGTERM ends the exporter with 0 (got $(cat "$logs/exporter-exit"))" [ "$(cat "$logs/exporter-exit")" = 0 ]
 fi
 
 echo "== without systemd: the init script"
@@ -273,7 +324,7 @@ leftovers() {
             fi
         fi
     done <"$logs/files"
-    find /etc/systemd /var/lib/systemd -name "$package.service*" 2>/dev/null
+    find /etc/systemd /var/lib/systemd -name "$package.service*" -o -name "$exporter_package.service*" 2>/dev/null
     find /etc/rc?.d -name "[SK][0-9][0-9]$package" 2>/dev/null
 }
 
