@@ -17,7 +17,8 @@
 //       request head a byte every `interval` seconds and connect again the moment they are cut;
 //       after `settle` seconds a station from 127.0.0.2 polls, one attempt each, and counts
 //       the polls served within `poll-timeout`; `connections` instead spreads that many over
-//       the addresses; with `agent-pid`, the CPU of the agent's busiest thread meanwhile
+//       the addresses; `pause` waits that long before a cut client connects again; with
+//       `agent-pid`, the CPU of the agent's busiest thread meanwhile
 //   quorvane-load flood --port P [--sources 1] [--per-source 12] [--connections N] [--settle 2]
 //                       [--polls 20] [--poll-interval 0.5] [--poll-timeout 2] [--agent-pid PID]
 //       the same station behind clients that send complete requests, read the response and
@@ -87,6 +88,7 @@ struct Options {
     const char* source = nullptr;  // local address the requests come from, if not the default
     int connections = 0;           // spread over the sources, instead of per-source
     int agentPid = 0;
+    double pause = 0;  // before a cut slow client connects again
 };
 
 int openConnection(int port, double timeoutSeconds, const char* source = nullptr) {
@@ -645,7 +647,8 @@ int runCrowd(const Options& options) {
     const std::vector<std::string> sources = crowdSources(options, perSource);
     quorvane::test::SlowCrowd crowd(
         static_cast<std::uint16_t>(options.port), sources, perSource,
-        std::chrono::milliseconds(static_cast<long>(options.interval * 1000)));
+        std::chrono::milliseconds(static_cast<long>(options.interval * 1000)),
+        std::chrono::milliseconds(static_cast<long>(options.pause * 1000)));
     usleep(static_cast<useconds_t>(options.settle * 1e6));
     const long cutBefore = crowd.closedByServer();
     const auto threadsBefore = threadTimes(options.agentPid);
@@ -673,7 +676,7 @@ int runCrowd(const Options& options) {
                  "[--concurrency N] [--requests M | --duration S] [--warmup S] [--agent PATH] "
                  "[--runs N] [--idle N] [--trickle N] [--interval S] [--retry 0|1] [--limit S] "
                  "[--sources N] [--per-source N] [--settle S] [--polls N] [--poll-interval S] "
-                 "[--poll-timeout S] [--connections N] [--agent-pid PID]\n");
+                 "[--poll-timeout S] [--connections N] [--pause S] [--agent-pid PID]\n");
     std::exit(2);
 }
 
@@ -728,6 +731,8 @@ int main(int argc, char** argv) {
             options.polls = std::max(1, std::atoi(value));
         } else if (name == "--connections") {
             options.connections = std::max(0, std::atoi(value));
+        } else if (name == "--pause") {
+            options.pause = std::max(0.0, std::atof(value));
         } else if (name == "--agent-pid") {
             options.agentPid = std::atoi(value);
         } else if (name == "--poll-interval") {
