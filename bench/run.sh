@@ -219,24 +219,34 @@ slow_clients() {
 
 # ---------------------------------------------------------------------------------------------
 # A fair share: stations behind busy hosts, legal clients the agent must not cut.
+# Connection attempts the kernel dropped because the listen backlog was full (this namespace).
+listen_drops() {
+    awk '$1 == "TcpExt:" && !seen {split($0, names); seen = 1; next}
+        $1 == "TcpExt:" {for (i = 2; i <= NF; i++) if (names[i] == "ListenDrops") print $i}' /proc/net/netstat
+}
+
 fair_flood() {  # label quorvane-load flood arguments...
-    local label=$1 line
+    local label=$1 line drops
     shift
     start_agent
+    drops=$(listen_drops)
     line=$("$LOAD" flood --port "$AGENT_PORT" --settle 2 --polls 20 --poll-interval 0.5 \
         --poll-timeout 2 --agent-pid "$AGENT_PID" "$@") || true
+    drops=$(($(listen_drops) - drops))
     stop_pid "$AGENT_PID"
-    echo "| station polls behind $label | $(field served "$line") of $(field polls "$line"), slowest $(field slowest_served_s "$line") s; the crowd got $(field crowd_requests_per_s "$line") reports/s; busiest thread $(field busiest_thread_share "$line") of a core |"
+    echo "| station polls behind $label | $(field served "$line") of $(field polls "$line"), slowest $(field slowest_served_s "$line") s; $drops connection attempts dropped at the full backlog; the crowd got $(field crowd_requests_per_s "$line") reports/s; busiest thread $(field busiest_thread_share "$line") of a core |"
 }
 
 fair_crowd() {  # label descriptor-limit quorvane-load crowd arguments...
-    local label=$1 limit=$2 line
+    local label=$1 limit=$2 line drops
     shift 2
     start_agent "$limit"
+    drops=$(listen_drops)
     line=$("$LOAD" crowd --port "$AGENT_PORT" --settle 3 --polls 20 --poll-interval 0.5 \
         --poll-timeout 2 --agent-pid "$AGENT_PID" "$@") || true
+    drops=$(($(listen_drops) - drops))
     stop_pid "$AGENT_PID"
-    echo "| station polls behind $label | $(field served "$line") of $(field polls "$line"), slowest $(field slowest_served_s "$line") s; busiest thread $(field busiest_thread_share "$line") of a core, $(field busiest_thread_us_per_cut "$line") µs per connection cut ($(field slow_connections_cut_per_s "$line") cut/s) |"
+    echo "| station polls behind $label | $(field served "$line") of $(field polls "$line"), slowest $(field slowest_served_s "$line") s; $drops dropped at the backlog; busiest thread $(field busiest_thread_share "$line") of a core, $(field busiest_thread_us_per_cut "$line") µs per connection cut ($(field slow_connections_cut_per_s "$line") cut/s) |"
 }
 
 fair_share() {
