@@ -40,7 +40,9 @@ Fetched postWithBody(Poco::UInt16 port) {
             raw.append(buffer, static_cast<std::size_t>(n));
         }
         const auto bodyAt = raw.find("\r\n\r\n");
-        if (raw.rfind("HTTP/1.1 200 OK\r\n", 0) == 0 && bodyAt != std::string::npos) {
+        // A response the stop cut short is no report, as for fetchReport.
+        if (raw.rfind("HTTP/1.1 200 OK\r\n", 0) == 0 && bodyAt != std::string::npos &&
+            raw.size() >= 8 && raw.compare(raw.size() - 8, 8, "</root>\n") == 0) {
             fetched.outcome = Outcome::ok;
             fetched.body = raw.substr(bodyAt + 4);
         } else {
