@@ -16,7 +16,16 @@
 //       `per-source` connections from each of `sources` addresses (127.0.1.1, ...) trickle a
 //       request head a byte every `interval` seconds and connect again the moment they are cut;
 //       after `settle` seconds a station from 127.0.0.2 polls, one attempt each, and counts
-//       the polls served within `poll-timeout`
+//       the polls served within `poll-timeout`; `connections` instead spreads that many over
+//       the addresses; `pause` waits that long before a cut client connects again; with
+//       `agent-pid`, the CPU of the agent's busiest thread meanwhile
+//   quorvane-load flood --port P [--sources 1] [--per-source 12] [--connections N] [--settle 2]
+//                       [--polls 20] [--poll-interval 0.5] [--poll-timeout 2] [--agent-pid PID]
+//       the same station behind clients that send complete requests, read the response and
+//       connect again at once
+//   quorvane-load burst --port P [--concurrency 12] [--runs 20]
+//       opens `concurrency` connections from 127.0.0.1, then sends a request on each and reads
+//       every response; counts the complete reports
 //
 // Only 127.0.0.1 is ever contacted (from 127.0.0.0/8 addresses); every wait is bounded.
 #include <arpa/inet.h>
@@ -30,6 +39,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <poll.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -37,6 +48,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -73,6 +86,9 @@ struct Options {
     int polls = 20;
     double pollInterval = 0.5;
     const char* source = nullptr;  // local address the requests come from, if not the default
+    int connections = 0;           // spread over the sources, instead of per-source
+    int agentPid = 0;
+    double pause = 0;  // before a cut slow client connects again
 };
 
 int openConnection(int port, double timeoutSeconds, const char* source = nullptr) {
@@ -397,24 +413,160 @@ int runSlow(const Options& options) {
 }
 
 // A station behind clients that never complete their request heads and reconnect at once.
-int runCrowd(const Options& options) {
-    std::vector<std::string> sources;
-    for (int i = 1; i <= options.sources; ++i) {
-        sources.push_back("127.0.1." + std::to_string(i));
+// CPU time (ns) of each thread of `pid`, from the scheduler's accounting.
+std::map<std::string, unsigned long long> threadTimes(int pid) {
+    std::map<std::string, unsigned long long> times;
+    if (pid <= 0) {
+        return times;
     }
-    quorvane::test::SlowCrowd crowd(
-        static_cast<std::uint16_t>(options.port), sources, options.perSource,
-        std::chrono::milliseconds(static_cast<long>(options.interval * 1000)));
-    usleep(static_cast<useconds_t>(options.settle * 1e6));
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    std::FILE* list = popen(("ls " + tasks).c_str(), "r");
+    if (list == nullptr) {
+        return times;
+    }
+    char name[64];
+    while (std::fscanf(list, "%63s", name) == 1) {
+        std::ifstream stat(tasks + "/" + name + "/schedstat");
+        unsigned long long ns = 0;
+        if (stat >> ns) {
+            times[name] = ns;
+        }
+    }
+    pclose(list);
+    return times;
+}
+
+// The busiest thread's CPU between two samples, in seconds, and the whole process's.
+void busiest(const std::map<std::string, unsigned long long>& before,
+             const std::map<std::string, unsigned long long>& after, double& thread,
+             double& process) {
+    thread = process = 0;
+    for (const auto& [tid, ns] : after) {
+        const auto was = before.find(tid);
+        const double used = static_cast<double>(ns - (was == before.end() ? 0 : was->second)) / 1e9;
+        thread = std::max(thread, used);
+        process += used;
+    }
+}
+
+// `connections` (or `perSource` each) spread over `sources` addresses 127.0.1.1, ...
+std::vector<std::string> crowdSources(const Options& options, int& perSource) {
+    std::vector<std::string> sources;
+    if (options.connections > 0) {
+        for (int i = 0; i < options.connections; ++i) {
+            sources.push_back("127.0.1." + std::to_string(1 + i % options.sources));
+        }
+        perSource = 1;
+    } else {
+        for (int i = 1; i <= options.sources; ++i) {
+            sources.push_back("127.0.1." + std::to_string(i));
+        }
+        perSource = options.perSource;
+    }
+    return sources;
+}
+
+// Clients that send a complete request, read the response to its end and connect again at once.
+class CompleteCrowd {
+  public:
+    CompleteCrowd(int port, const std::vector<std::string>& sources, int perSource)
+        : thread_(&CompleteCrowd::run, this, port, sources, perSource) {}
+    ~CompleteCrowd() {
+        stop_ = true;
+        thread_.join();
+    }
+    long completed() const { return completed_; }
+
+  private:
+    void run(int port, std::vector<std::string> sources, int perSource) {
+        struct Slot {
+            sockaddr_in from{};
+            int fd = -1;
+            bool sent = false;
+            std::size_t received = 0;
+        };
+        std::vector<Slot> slots;
+        for (const auto& source : sources) {
+            for (int i = 0; i < perSource; ++i) {
+                Slot slot;
+                slot.from.sin_family = AF_INET;
+                inet_pton(AF_INET, source.c_str(), &slot.from.sin_addr);
+                slots.push_back(slot);
+            }
+        }
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(static_cast<std::uint16_t>(port));
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const std::string request = "GET /getdata HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+        auto connectSlot = [&to](Slot& slot) {
+            slot.fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+            slot.sent = false;
+            slot.received = 0;
+            if (bind(slot.fd, reinterpret_cast<const sockaddr*>(&slot.from), sizeof slot.from) !=
+                    0 ||
+                (connect(slot.fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0 &&
+                 errno != EINPROGRESS)) {
+                close(slot.fd);
+                slot.fd = -1;
+            }
+        };
+        char buffer[16384];
+        while (!stop_) {
+            std::vector<pollfd> watched;
+            for (auto& slot : slots) {
+                if (slot.fd < 0) {
+                    connectSlot(slot);
+                }
+                watched.push_back({slot.fd, static_cast<short>(slot.sent ? POLLIN : POLLOUT), 0});
+            }
+            poll(watched.data(), watched.size(), 20);
+            for (std::size_t i = 0; i < slots.size(); ++i) {
+                Slot& slot = slots[i];
+                if (slot.fd < 0 || watched[i].revents == 0) {
+                    continue;
+                }
+                bool done = false;
+                if (!slot.sent) {
+                    done = send(slot.fd, request.data(), request.size(), MSG_NOSIGNAL) !=
+                           static_cast<ssize_t>(request.size());
+                    slot.sent = true;
+                } else {
+                    const ssize_t n = recv(slot.fd, buffer, sizeof buffer, 0);
+                    if (n > 0) {
+                        slot.received += static_cast<std::size_t>(n);
+                    } else {
+                        done = true;
+                        completed_ += n == 0 && slot.received > 0 ? 1 : 0;
+                    }
+                }
+                if (done) {
+                    close(slot.fd);
+                    slot.fd = -1;
+                }
+            }
+        }
+        for (auto& slot : slots) {
+            if (slot.fd >= 0) {
+                close(slot.fd);
+            }
+        }
+    }
+
+    std::atomic<bool> stop_{false};
+    std::atomic<long> completed_{0};
+    std::thread thread_;
+};
+
+// A station polling from 127.0.0.2, one attempt each; prints what it got.
+void stationPolls(const Options& options, int& served, double& slowest) {
     Options station = options;
     station.timeout = options.limit;
     station.source = "127.0.0.2";
     const std::string message = getMessage(options);
-    int served = 0;
-    double slowest = 0;
+    served = 0;
+    slowest = 0;
     std::string received;
-    const long cutBefore = crowd.closedByServer();
-    const auto begin = Clock::now();
     for (int poll = 0; poll < options.polls; ++poll) {
         const auto start = Clock::now();
         const Outcome outcome = request(station, message, received);
@@ -428,22 +580,103 @@ int runCrowd(const Options& options) {
             usleep(10000);
         }
     }
+}
+
+int runFlood(const Options& options) {
+    int perSource = 0;
+    const std::vector<std::string> sources = crowdSources(options, perSource);
+    CompleteCrowd crowd(options.port, sources, perSource);
+    usleep(static_cast<useconds_t>(options.settle * 1e6));
+    const long before = crowd.completed();
+    const auto threadsBefore = threadTimes(options.agentPid);
+    const auto begin = Clock::now();
+    int served = 0;
+    double slowest = 0;
+    stationPolls(options, served, slowest);
     const double span = std::chrono::duration<double>(Clock::now() - begin).count();
+    double thread = 0, process = 0;
+    busiest(threadsBefore, threadTimes(options.agentPid), thread, process);
     std::printf(
-        "slow_connections=%d sources=%d polls=%d served=%d slowest_served_s=%.3f "
-        "slow_connections_cut_per_s=%.0f\n",
-        options.sources * options.perSource, options.sources, options.polls, served, slowest,
-        static_cast<double>(crowd.closedByServer() - cutBefore) / span);
+        "clients=%zu polls=%d served=%d slowest_served_s=%.3f crowd_requests_per_s=%.0f "
+        "busiest_thread_share=%.2f process_share=%.2f\n",
+        sources.size() * static_cast<std::size_t>(perSource), options.polls, served, slowest,
+        static_cast<double>(crowd.completed() - before) / span, thread / span, process / span);
+    return 0;
+}
+
+int runBurst(const Options& options) {
+    const std::string message = getMessage(options);
+    int ok = 0, total = 0;
+    for (int run = 0; run < options.runs; ++run) {
+        std::vector<int> fds;
+        for (int i = 0; i < options.concurrency; ++i) {
+            fds.push_back(openConnection(options.port, options.timeout));
+        }
+        usleep(20000);  // every connection accepted before any request is sent
+        for (const int fd : fds) {
+            if (fd >= 0) {
+                send(fd, message.data(), message.size(), MSG_NOSIGNAL);
+            }
+        }
+        for (const int fd : fds) {
+            ++total;
+            if (fd < 0) {
+                continue;
+            }
+            std::string received;
+            char buffer[16384];
+            ssize_t n;
+            while ((n = recv(fd, buffer, sizeof buffer, 0)) > 0) {
+                received.append(buffer, static_cast<std::size_t>(n));
+            }
+            ok += n == 0 && received.compare(0, 12, "HTTP/1.1 200") == 0 &&
+                          received.find("</root>") != std::string::npos
+                      ? 1
+                      : 0;
+            close(fd);
+        }
+    }
+    std::printf("concurrency=%d runs=%d ok=%d of=%d\n", options.concurrency, options.runs, ok,
+                total);
+    return 0;
+}
+
+// A station behind clients that never complete their request heads and reconnect at once.
+int runCrowd(const Options& options) {
+    int perSource = 0;
+    const std::vector<std::string> sources = crowdSources(options, perSource);
+    quorvane::test::SlowCrowd crowd(
+        static_cast<std::uint16_t>(options.port), sources, perSource,
+        std::chrono::milliseconds(static_cast<long>(options.interval * 1000)),
+        std::chrono::milliseconds(static_cast<long>(options.pause * 1000)));
+    usleep(static_cast<useconds_t>(options.settle * 1e6));
+    const long cutBefore = crowd.closedByServer();
+    const auto threadsBefore = threadTimes(options.agentPid);
+    const auto begin = Clock::now();
+    int served = 0;
+    double slowest = 0;
+    stationPolls(options, served, slowest);
+    const double span = std::chrono::duration<double>(Clock::now() - begin).count();
+    double thread = 0, process = 0;
+    busiest(threadsBefore, threadTimes(options.agentPid), thread, process);
+    const long cut = crowd.closedByServer() - cutBefore;
+    std::printf(
+        "slow_connections=%zu sources=%d polls=%d served=%d slowest_served_s=%.3f "
+        "slow_connections_cut_per_s=%.0f busiest_thread_share=%.2f process_share=%.2f "
+        "busiest_thread_us_per_cut=%.1f\n",
+        sources.size() * static_cast<std::size_t>(perSource), options.sources, options.polls,
+        served, slowest, static_cast<double>(cut) / span, thread / span, process / span,
+        cut > 0 ? thread * 1e6 / static_cast<double>(cut) : 0.0);
     return 0;
 }
 
 [[noreturn]] void usage() {
     std::fprintf(stderr,
-                 "usage: quorvane-load load|startup|slow|crowd [--port P] [--path T] "
+                 "usage: quorvane-load load|startup|slow|crowd|flood|burst [--port P] [--path T] "
                  "[--concurrency N] [--requests M | --duration S] [--warmup S] [--agent PATH] "
                  "[--runs N] [--idle N] [--trickle N] [--interval S] [--retry 0|1] [--limit S] "
                  "[--sources N] [--per-source N] [--settle S] [--polls N] [--poll-interval S] "
-                 "[--poll-timeout S]\n");
+                 "[--poll-timeout S] [--connections N] [--pause S] [--agent-pid PID]\n");
     std::exit(2);
 }
 
@@ -496,6 +729,12 @@ int main(int argc, char** argv) {
             options.settle = std::max(0.0, std::atof(value));
         } else if (name == "--polls") {
             options.polls = std::max(1, std::atoi(value));
+        } else if (name == "--connections") {
+            options.connections = std::max(0, std::atoi(value));
+        } else if (name == "--pause") {
+            options.pause = std::max(0.0, std::atof(value));
+        } else if (name == "--agent-pid") {
+            options.agentPid = std::atoi(value);
         } else if (name == "--poll-interval") {
             options.pollInterval = std::max(0.01, std::atof(value));
         } else {
@@ -516,6 +755,12 @@ int main(int argc, char** argv) {
     }
     if (options.mode == "crowd") {
         return runCrowd(options);
+    }
+    if (options.mode == "flood") {
+        return runFlood(options);
+    }
+    if (options.mode == "burst") {
+        return runBurst(options);
     }
     usage();
 }

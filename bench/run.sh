@@ -17,12 +17,19 @@
 #   4. how long an ordinary client waits behind slow clients: 2 silent connections; 2 silent and
 #      2 trickling ones; 12 silent ones; and how many one-attempt station polls are served
 #      behind clients that trickle their heads and reconnect at once (12 from one address, 200
-#      from 50).
+#      from 50);
+#   5. a fair share: one-attempt station polls behind clients that loop complete requests (12 and
+#      64 from one address, 500 from 250), behind 600 slow heads from 250 addresses (and the
+#      accepting thread's CPU per connection cut there), at `ulimit -n 64` behind 300 silent
+#      connections from 50; 12 concurrent requests from one host; ab -c 16 from one address;
+#      POSTs whose body is still coming after the response (Python's http.client, wget
+#      --post-file); a head over 32 KiB.
 #
 # Everything talks to 127.0.0.1 only, in a private network namespace when run as root (the slow
 # clients come from other 127.x addresses). Every process started here is stopped on exit.
 # Knobs (environment): DURATION (s per cell, 5), IDLE_PERIODS (refresh periods, 6),
-# SOAK_REQUESTS (100000), SLOW_CLIENTS (1 = measure, each case bounded, in all up to 12 min when
+# SOAK_REQUESTS (100000), FAIR_SHARE (1 = measure, about 4 min; 0 = skip; only = nothing else),
+# SLOW_CLIENTS (1 = measure, each case bounded, in all up to 12 min when
 # slow clients hold the agent; 0 = skip; only = nothing else), CHART (where the PNG goes;
 # docs/performance.png), QUORVANE_AGENT (another agent binary to measure, e.g. an earlier build).
 # A quick check of the script itself:
@@ -34,15 +41,16 @@ DURATION=${DURATION:-5}
 IDLE_PERIODS=${IDLE_PERIODS:-6}
 SOAK_REQUESTS=${SOAK_REQUESTS:-100000}
 SLOW_CLIENTS=${SLOW_CLIENTS:-1}
+FAIR_SHARE=${FAIR_SHARE:-1}
 CHART=${CHART:-$PWD/docs/performance.png}
 AGENT_PORT=5782
 BUILD=build-bench
 
-if [ "$SLOW_CLIENTS" = only ]; then
-    scripts/deps.sh libbenchmark-dev >&2
+if [ "$SLOW_CLIENTS" = only ] || [ "$FAIR_SHARE" = only ]; then
+    scripts/deps.sh libbenchmark-dev apache2-utils wget python3 curl >&2
 else
     scripts/deps.sh nginx prometheus-node-exporter libbenchmark-dev apache2-utils gnuplot-nox \
-        procps >&2
+        procps wget python3 >&2
 fi
 
 echo "Building (Release) into $BUILD/ ..." >&2
@@ -116,9 +124,12 @@ wait_for_agent_port() {
     exit 1
 }
 
-start_agent() {  # sets AGENT_PID
+start_agent() {  # [descriptor limit]; sets AGENT_PID
     wait_for_agent_port
-    "$AGENT" >"$WORK/agent.log" 2>&1 &
+    (
+        [ -z "${1:-}" ] || ulimit -Sn "$1"
+        exec "$AGENT"
+    ) >"$WORK/agent.log" 2>&1 &
     AGENT_PID=$!
     PIDS+=("$AGENT_PID")
     wait_for_http "http://127.0.0.1:$AGENT_PORT/getdata"
@@ -205,6 +216,104 @@ slow_clients() {
     crowd_case "12 from one address" 1 12
     crowd_case "200 from 50 addresses" 50 4
 }
+
+# ---------------------------------------------------------------------------------------------
+# A fair share: stations behind busy hosts, legal clients the agent must not cut.
+# Connection attempts the kernel dropped because the listen backlog was full (this namespace).
+listen_drops() {
+    awk '$1 == "TcpExt:" && !seen {split($0, names); seen = 1; next}
+        $1 == "TcpExt:" {for (i = 2; i <= NF; i++) if (names[i] == "ListenDrops") print $i}' /proc/net/netstat
+}
+
+fair_flood() {  # label quorvane-load flood arguments...
+    local label=$1 line drops
+    shift
+    start_agent
+    drops=$(listen_drops)
+    line=$("$LOAD" flood --port "$AGENT_PORT" --settle 2 --polls 20 --poll-interval 0.5 \
+        --poll-timeout 2 --agent-pid "$AGENT_PID" "$@") || true
+    drops=$(($(listen_drops) - drops))
+    stop_pid "$AGENT_PID"
+    echo "| station polls behind $label | $(field served "$line") of $(field polls "$line"), slowest $(field slowest_served_s "$line") s; $drops connection attempts dropped at the full backlog; the crowd got $(field crowd_requests_per_s "$line") reports/s; busiest thread $(field busiest_thread_share "$line") of a core |"
+}
+
+fair_crowd() {  # label descriptor-limit quorvane-load crowd arguments...
+    local label=$1 limit=$2 line drops
+    shift 2
+    start_agent "$limit"
+    drops=$(listen_drops)
+    line=$("$LOAD" crowd --port "$AGENT_PORT" --settle 3 --polls 20 --poll-interval 0.5 \
+        --poll-timeout 2 --agent-pid "$AGENT_PID" "$@") || true
+    drops=$(($(listen_drops) - drops))
+    stop_pid "$AGENT_PID"
+    echo "| station polls behind $label | $(field served "$line") of $(field polls "$line"), slowest $(field slowest_served_s "$line") s; $drops dropped at the backlog; busiest thread $(field busiest_thread_share "$line") of a core, $(field busiest_thread_us_per_cut "$line") µs per connection cut ($(field slow_connections_cut_per_s "$line") cut/s) |"
+}
+
+fair_share() {
+    echo "A fair share: 10 cases, about 4 min ..." >&2
+    echo
+    echo "## A fair share"
+    echo
+    echo "| case | figure |"
+    echo "|---|---|"
+    fair_flood "12 clients looping complete requests from one address" --sources 1 --per-source 12
+    fair_flood "64 from one address" --sources 1 --per-source 64
+    fair_flood "500 from 250 addresses" --sources 250 --connections 500
+    fair_crowd "600 slow heads from 250 addresses (a byte a second, reconnecting at once)" "" \
+        --sources 250 --connections 600 --interval 1
+    fair_crowd "300 silent connections from 50 addresses (one byte each, held), ulimit -n 64" \
+        64 --sources 50 --connections 300 --interval 1000 --pause 1000 --settle 1
+
+    local line out failed posts wgets status
+    start_agent
+    line=$("$LOAD" burst --port "$AGENT_PORT" --concurrency 12 --runs 20) || true
+    echo "| 12 concurrent requests from one host, 20 times | $(field ok "$line") of $(field of "$line") served |"
+    out=$(ab -r -q -c 16 -n 5000 "http://127.0.0.1:$AGENT_PORT/getdata" 2>&1) || true
+    failed=$(echo "$out" | awk '/^Failed requests:/ {getline; gsub(/[(),]/, " ")
+        for (i = 1; i < NF; i++) if ($i == "Connect:" || $i == "Receive:" || $i == "Exceptions:") sum += $(i + 1)
+        print sum + 0}')
+    failed=$((failed + $(echo "$out" | awk '/^Non-2xx responses:/ {print $3}' | grep . || echo 0)))
+    echo "| ab -r -c 16 -n 5000 from one address | $failed failed (connect, receive, non-2xx) |"
+    posts=$(python3 - "$AGENT_PORT" <<'PY'
+import http.client, sys, time
+served = 0
+for _ in range(20):
+    try:
+        connection = http.client.HTTPConnection("127.0.0.1", int(sys.argv[1]), timeout=5)
+        connection.putrequest("POST", "/getdata")
+        connection.putheader("Content-Length", "5000")
+        connection.endheaders()
+        for _ in range(5):
+            connection.send(b"b" * 1000)
+            time.sleep(0.1)
+        response = connection.getresponse()
+        served += response.status == 200 and response.read().endswith(b"</root>\n")
+        connection.close()
+    except Exception:
+        pass
+print(served)
+PY
+)
+    head -c 2000000 /dev/zero >"$WORK/post.bin"
+    wgets=0
+    for _ in $(seq 20); do
+        rm -f "$WORK/wget.xml"
+        wget -q --tries=1 --timeout=5 --post-file="$WORK/post.bin" -O "$WORK/wget.xml" \
+            "http://127.0.0.1:$AGENT_PORT/getdata" 2>/dev/null && grep -q '</root>' "$WORK/wget.xml" &&
+            wgets=$((wgets + 1))
+    done
+    echo "| http.client POST, 5 × 1,000 B 100 ms apart; wget --post-file 2 MB | $posts of 20; $wgets of 20 |"
+    status=$(curl -s --max-time 5 -o /dev/null -w '%{http_code}' $(for i in 1 2 3 4 5; do
+        printf -- "-H X-Large-%s:%s " "$i" "$(head -c 8000 /dev/zero | tr '\0' v)"; done) \
+        "http://127.0.0.1:$AGENT_PORT/getdata") || true
+    echo "| a head over 32 KiB (five 8,000-byte fields) | $([ "$status" = 000 ] && echo "no status line (reset or closed)" || echo "status $status") |"
+    stop_pid "$AGENT_PID"
+}
+
+if [ "$FAIR_SHARE" = only ]; then
+    fair_share
+    exit 0
+fi
 
 if [ "$SLOW_CLIENTS" = only ]; then
     slow_clients
@@ -447,4 +556,7 @@ echo "| process start to first complete report (5 runs) | median $(field first_r
 # ---------------------------------------------------------------------------------------------
 if [ "$SLOW_CLIENTS" = 1 ]; then
     slow_clients
+fi
+if [ "$FAIR_SHARE" = 1 ]; then
+    fair_share
 fi

@@ -1,11 +1,14 @@
 // Waiting for many sockets at once, as the HTTP front door does: one thread watches the listening
-// socket and every connection still sending its request head, sleeps without a time-out of its
-// own, and is woken from another thread when the agent stops.
+// socket and every connection still sending its request head or being drained after its
+// response, sleeps without a time-out of its own, and is woken from another thread when a
+// connection comes back to it or the agent stops.
 #pragma once
 
-#include <Poco/Net/SocketAddress.h>
+#include <Poco/Net/Net.h>
 #include <Poco/Net/SocketDefs.h>
 
+#include <array>
+#include <cstddef>
 #include <memory>
 #include <vector>
 
@@ -37,9 +40,31 @@ class SocketWatch {
     std::unique_ptr<Impl> impl;
 };
 
-// Takes the next connection waiting on the (non-blocking) listening socket `listener`; the
-// descriptor, non-blocking as well, is the caller's to own. POCO_INVALID_SOCKET when none is
-// waiting or it failed.
-poco_socket_t acceptWaitingConnection(poco_socket_t listener, Poco::Net::SocketAddress& peer);
+// A client's address as the system gave it: the bytes only, so that telling clients apart costs
+// a comparison of at most 16 bytes and no allocation.
+struct PeerAddress {
+    std::array<unsigned char, 16> bytes{};
+    unsigned char length = 0;
+
+    bool operator==(const PeerAddress& other) const {
+        return length == other.length && bytes == other.bytes;
+    }
+};
+
+enum class AcceptResult {
+    accepted,
+    none,              // nothing waiting now
+    outOfDescriptors,  // the process or the system has no descriptor left (EMFILE, ENFILE)
+    failed,            // this one failed (reset before it was taken, say); others may follow
+};
+
+// Takes the next connection waiting on the (non-blocking) listening socket `listener`: on
+// `accepted`, `socket` (non-blocking as well) is the caller's to own and `peer` is its address.
+AcceptResult acceptWaitingConnection(poco_socket_t listener, poco_socket_t& socket,
+                                     PeerAddress& peer);
+
+// How many more descriptors the process may open: its soft limit less what is open now. The
+// largest value where sockets have no such limit.
+std::size_t descriptorsLeft();
 
 }  // namespace quorvane

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <utility>
 
@@ -26,32 +27,136 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// Besides the connections it holds and those in the dispatcher, descriptors the agent opens on
+// its own after start-up: a refresh's directory and helper pipes, the time zone file, one spare.
+constexpr std::size_t kSpareDescriptors = 16;
+constexpr std::size_t kMinPending = 4;
+// While the listener is not watched for want of descriptors: tried again at least this often.
+constexpr std::chrono::milliseconds kListenerRetry{100};
+// Read per readiness of a draining connection, so that one fast sender cannot hold the thread.
+constexpr int kDrainReadsPerTurn = 4;
+
+void closeSocket(poco_socket_t socket) {
+    Poco::Net::StreamSocket closing(new Poco::Net::StreamSocketImpl(socket));
+}
+
+}  // namespace
+
+// Between the connection threads and the front door's thread: connections that come back to be
+// drained, and how many connections the dispatcher holds.
+class ConnectionReturns {
+  public:
+    struct Returned {
+        poco_socket_t socket;
+        PeerAddress peer;
+    };
+
+    explicit ConnectionReturns(SocketWatch& watch) : watch_(&watch) {}
+
+    // From a connection thread: the response is out, the client may still be sending.
+    void give(poco_socket_t socket, const PeerAddress& peer) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (open_) {
+                returned_.push_back({socket, peer});
+                watch_->wake();
+                return;
+            }
+        }
+        closeSocket(socket);
+    }
+
+    // From a connection thread: a connection handed over has ended, so its place is free.
+    void finished() {
+        inFlight.fetch_sub(1);
+        if (waiting.load() > 0 || listenerPaused.load()) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (open_) {
+                watch_->wake();
+            }
+        }
+    }
+
+    std::vector<Returned> take() {
+        std::vector<Returned> taken;
+        std::lock_guard<std::mutex> lock(mutex_);
+        taken.swap(returned_);
+        return taken;
+    }
+
+    // The front door's thread has ended: what comes back from now on closes at once.
+    void close() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        open_ = false;
+        for (const Returned& returned : returned_) {
+            closeSocket(returned.socket);
+        }
+        returned_.clear();
+    }
+
+    // Handed over and not ended yet: at a connection thread or in the dispatcher's queue.
+    std::atomic<std::size_t> inFlight{0};
+    // Mirrors of the front door's state, read by finished() to know whether to wake it.
+    std::atomic<std::size_t> waiting{0};
+    std::atomic<bool> listenerPaused{false};
+
+  private:
+    std::mutex mutex_;
+    std::vector<Returned> returned_;
+    bool open_ = true;
+    SocketWatch* watch_;
+};
+
+namespace {
+
 // A connection whose head the front door has read out of the socket: the connection thread reads
 // those bytes first, then the socket, so the dependency's session sees the stream unchanged.
+// When the dependency closes it after the response, a client that may still be sending gets the
+// end of the response (FIN) at once and the connection goes back to the front door to be drained.
 class HeadFirstSocketImpl : public Poco::Net::StreamSocketImpl {
   public:
     explicit HeadFirstSocketImpl(poco_socket_t socket) : StreamSocketImpl(socket) {}
+
+    ~HeadFirstSocketImpl() override {
+        if (returns_ != nullptr) {
+            returns_->finished();  // dropped from the dispatcher's queue, never served
+        }
+    }
 
     // The bytes taken so far.
     const std::string& head() const { return head_; }
 
     // Appends what the socket has: the count, 0 at the end of the stream, -1 when nothing is
     // there now. The descriptor is non-blocking from its accept while the dependency still takes
-    // it for blocking, so "nothing now" comes as its time-out; that saves two system calls a
-    // connection over switching the mode there and back.
+    // it for blocking (that saves switching the mode there and back), so the system's "nothing
+    // now" is taken here directly rather than as the dependency's time-out exception, which
+    // would cost more than the rest of an accept.
     int receiveMore(std::size_t room) {
         char buffer[4096];
         const int wanted = static_cast<int>(std::min(room, sizeof buffer));
         int count;
-        try {
-            count = StreamSocketImpl::receiveBytes(buffer, wanted, 0);
-        } catch (const Poco::TimeoutException&) {
-            return -1;
+        do {
+            count = static_cast<int>(::recv(sockfd(), buffer, wanted, 0));
+        } while (count < 0 && lastError() == POCO_EINTR);
+        if (count < 0) {
+            const int failure = lastError();
+            if (failure == POCO_EAGAIN || failure == POCO_EWOULDBLOCK) {
+                return -1;
+            }
+            error(failure);  // throws
         }
         if (count > 0) {
             head_.append(buffer, static_cast<std::size_t>(count));
         }
         return count;
+    }
+
+    // From here the dependency serves it; `returns` hears when it ends.
+    void handOver(std::shared_ptr<ConnectionReturns> returns, const PeerAddress& peer,
+                  bool bodyAnnounced) {
+        returns_ = std::move(returns);
+        peer_ = peer;
+        bodyAnnounced_ = bodyAnnounced;
     }
 
     using StreamSocketImpl::receiveBytes;
@@ -77,9 +182,43 @@ class HeadFirstSocketImpl : public Poco::Net::StreamSocketImpl {
         return static_cast<int>(head_.size() - served_) + StreamSocketImpl::available();
     }
 
+    // Closing with unread bytes makes the system answer the client with a reset, which throws
+    // away the response the client has not read yet. So a connection whose client announced a
+    // body, or has sent more than was read, is drained first; any other closes here and now.
+    void close() override {
+        const std::shared_ptr<ConnectionReturns> returns = std::move(returns_);
+        if (returns == nullptr || sockfd() == POCO_INVALID_SOCKET) {
+            StreamSocketImpl::close();
+            if (returns != nullptr) {
+                returns->finished();
+            }
+            return;
+        }
+        bool clientMaySend = bodyAnnounced_;
+        try {
+            clientMaySend = clientMaySend || StreamSocketImpl::available() > 0;
+            if (clientMaySend) {
+                shutdownSend();
+            }
+        } catch (const Poco::Exception&) {
+            clientMaySend = false;  // reset already: nothing left to protect
+        }
+        if (clientMaySend) {
+            const poco_socket_t socket = sockfd();
+            reset();
+            returns->give(socket, peer_);
+        } else {
+            StreamSocketImpl::close();
+        }
+        returns->finished();
+    }
+
   private:
     std::string head_;
     std::size_t served_ = 0;
+    std::shared_ptr<ConnectionReturns> returns_;
+    PeerAddress peer_;
+    bool bodyAnnounced_ = false;
 };
 
 // "HTTP/" (any case), digit, ".", digit: the only version token a status line answers.
@@ -96,12 +235,14 @@ int millisecondsUntil(Clock::time_point when) {
 
 }  // namespace
 
-struct FrontDoor::Pending {
+struct FrontDoor::Connection : PendingEntry {
     Poco::Net::StreamSocket socket;
-    HeadFirstSocketImpl* impl;  // the socket's own, to read the head into
-    Poco::Net::IPAddress peer;
-    Clock::time_point deadline;
+    HeadFirstSocketImpl* impl = nullptr;  // the socket's own while its head is read
     RequestHeadScanner scanner;
+    std::size_t drained = 0;
+    bool watched = false;
+
+    poco_socket_t descriptor() const { return socket.impl()->sockfd(); }
 };
 
 // In front of the agent's routing: the status line never repeats what the client sent (HTTP/1.0
@@ -133,7 +274,14 @@ class FrontDoor::Handlers : public Poco::Net::HTTPRequestHandlerFactory {
 FrontDoor::FrontDoor(const Poco::Net::ServerSocket& socket,
                      Poco::Net::HTTPRequestHandlerFactory* factory,
                      Poco::Net::HTTPServerParams::Ptr params, FrontDoorLimits limits)
-    : socket_(socket), limits_(limits), handlers_(new Handlers(factory)) {
+    : socket_(socket),
+      limits_(limits),
+      inFlightLimit_(static_cast<std::size_t>(std::max(params->getMaxThreads(), 1) +
+                                              std::max(params->getMaxQueued(), 0))),
+      maxQueued_(static_cast<std::size_t>(std::max(params->getMaxQueued(), 0))),
+      handlers_(new Handlers(factory)),
+      returns_(std::make_shared<ConnectionReturns>(watch_)),
+      drainBuffer_(64 * 1024) {
     Poco::Net::HTTPRequestHandlerFactory::Ptr handlers(handlers_);
     dispatcher_ = new Poco::Net::TCPServerDispatcher(
         new Poco::Net::HTTPServerConnectionFactory(params, handlers),
@@ -145,8 +293,13 @@ FrontDoor::~FrontDoor() {
 }
 
 void FrontDoor::start() {
+    // What the descriptor limit leaves, less the dispatcher's connections and the agent's own.
+    const std::size_t left = descriptorsLeft();
+    const std::size_t reserve = inFlightLimit_ + kSpareDescriptors;
+    capacity_ =
+        std::min(limits_.maxPending, left > reserve + kMinPending ? left - reserve : kMinPending);
     socket_.setBlocking(false);
-    watch_.add(socket_.impl()->sockfd());
+    resumeListener();
     thread_ = std::thread(&FrontDoor::run, this);
 }
 
@@ -160,6 +313,7 @@ void FrontDoor::stop() {
     if (thread_.joinable()) {
         thread_.join();
     }
+    returns_->close();
     handlers_->abortConnections();
     // Each stop wakes one idle connection thread; a thread serving a request leaves once its
     // aborted socket fails.
@@ -169,78 +323,127 @@ void FrontDoor::stop() {
     } while (dispatcher_->currentThreads() > 0);
 }
 
-// Sleeps until a socket is ready or the oldest pending head reaches its deadline; with nothing
-// pending, until a connection comes.
+// Sleeps until a socket is ready, a connection comes back or the next deadline; with nothing
+// held, until a connection comes.
 void FrontDoor::run() {
     std::vector<poco_socket_t> ready;
     const poco_socket_t listener = socket_.impl()->sockfd();
     while (!stopping_) {
-        watch_.wait(pending_.empty() ? -1 : millisecondsUntil(pending_.front().deadline), ready);
+        watch_.wait(millisecondsToWait(), ready);
         if (stopping_) {
             break;
         }
+        takeReturns();
         for (const poco_socket_t socket : ready) {
             if (socket == listener) {
                 acceptWaiting();
             } else {
-                readHead(socket);
+                onReadable(socket);
             }
         }
         const Clock::time_point now = Clock::now();
-        while (!pending_.empty() && pending_.front().deadline <= now) {
-            release(0);
+        for (PendingEntry* head; (head = set_.oldestHead()) != nullptr && head->deadline <= now;) {
+            close(*static_cast<Connection*>(head));
         }
+        for (PendingEntry* done;
+             (done = set_.oldestLingering()) != nullptr && done->deadline <= now;) {
+            close(*static_cast<Connection*>(done));
+        }
+        handOverWaiting();
+        if (!listenerWatched_ &&
+            (closedSincePause_ || returns_->inFlight < inFlightAtPause_ || now >= listenerRetry_)) {
+            resumeListener();
+        }
+        pendingHeads_ = set_.heads();
     }
-    while (!pending_.empty()) {
-        release(pending_.size() - 1);
+    set_ = PendingSet();
+    connections_.clear();
+    pendingHeads_ = 0;
+}
+
+int FrontDoor::millisecondsToWait() const {
+    Clock::time_point next = Clock::time_point::max();
+    if (const PendingEntry* head = set_.oldestHead()) {
+        next = head->deadline;
     }
+    if (const PendingEntry* done = set_.oldestLingering()) {
+        next = std::min(next, done->deadline);
+    }
+    if (!listenerWatched_) {
+        next = std::min(next, listenerRetry_);
+    }
+    return next == Clock::time_point::max() ? -1 : millisecondsUntil(next);
 }
 
 void FrontDoor::acceptWaiting() {
-    // Bounded, so that heads already pending are read between bursts of new connections.
-    for (int i = 0; i < 64; ++i) {
-        Poco::Net::SocketAddress peer;
-        const poco_socket_t accepted = acceptWaitingConnection(socket_.impl()->sockfd(), peer);
-        if (accepted == POCO_INVALID_SOCKET) {
-            return;
+    const poco_socket_t listener = socket_.impl()->sockfd();
+    // Bounded, so that connections already held are read between bursts of new ones.
+    for (int i = 0; i < 64 && listenerWatched_; ++i) {
+        poco_socket_t accepted = POCO_INVALID_SOCKET;
+        PeerAddress peer;
+        switch (acceptWaitingConnection(listener, accepted, peer)) {
+            case AcceptResult::none:
+                return;
+            case AcceptResult::failed:
+                break;
+            case AcceptResult::outOfDescriptors:
+                // Level-triggered: watching the listener now would wake this thread at once,
+                // again and again. One of ours closes to make room, or the listener rests.
+                if (!makeRoom(true)) {
+                    pauseListener();
+                    return;
+                }
+                break;
+            case AcceptResult::accepted:
+                admit(accepted, peer);
+                break;
         }
-        auto* impl = new HeadFirstSocketImpl(accepted);
-        Poco::Net::StreamSocket socket(impl);
-        try {
-            // As the dependency's own server does with every connection it accepts.
-            socket.setNoDelay(true);
-        } catch (const Poco::Exception&) {
-            continue;  // reset already
-        }
-        admit(Pending{socket, impl, peer.host(), Clock::now() + limits_.headDeadline, {}});
     }
 }
 
-void FrontDoor::admit(Pending&& connection) {
-    const std::size_t full = connectionToClose(pending_, connection.peer, limits_);
-    if (full < pending_.size()) {
-        release(full);
-    }
-    // The head often arrives with the connection: then it is never watched.
-    switch (readAvailable(connection)) {
-        case HeadState::complete:
-            handOver(connection.socket);
-            return;
-        case HeadState::refused:
-            return;
-        case HeadState::waiting:
-            break;
-    }
+void FrontDoor::admit(poco_socket_t socket, const PeerAddress& peer) {
+    auto connection = std::make_unique<Connection>();
+    connection->impl = new HeadFirstSocketImpl(socket);
+    connection->socket = Poco::Net::StreamSocket(connection->impl);
+    connection->peer = peer;
     try {
-        watch_.add(connection.socket.impl()->sockfd());
+        // As the dependency's own server does with every connection it accepts.
+        connection->socket.setNoDelay(true);
     } catch (const Poco::Exception&) {
-        return;  // closed with the connection
+        return;  // reset already
     }
-    pending_.push_back(std::move(connection));
-    pendingCount_ = pending_.size();
+    makeRoom(false);
+    Connection& admitted = *connection;
+    connections_.emplace(socket, std::move(connection));
+    set_.addHead(admitted, Clock::now() + limits_.headDeadline);
+    // The head often arrives with the connection: then it is never watched.
+    afterRead(admitted, readAvailable(admitted));
 }
 
-FrontDoor::HeadState FrontDoor::readAvailable(Pending& connection) {
+bool FrontDoor::makeRoom(bool descriptor) {
+    for (;;) {
+        if (!descriptor && set_.size() < capacity_) {
+            return true;
+        }
+        PendingEntry* entry = set_.candidateToGiveUp();
+        if (entry == nullptr) {
+            return false;
+        }
+        Connection& candidate = *static_cast<Connection*>(entry);
+        // Its head may have come since it was last read: then it is served, not cut.
+        if (candidate.state == PendingEntry::State::head &&
+            readAvailable(candidate) == HeadState::complete) {
+            headComplete(candidate);
+            continue;
+        }
+        close(candidate);
+        if (descriptor) {
+            return true;
+        }
+    }
+}
+
+FrontDoor::HeadState FrontDoor::readAvailable(Connection& connection) {
     HeadFirstSocketImpl& impl = *connection.impl;
     try {
         for (;;) {
@@ -250,58 +453,190 @@ FrontDoor::HeadState FrontDoor::readAvailable(Pending& connection) {
                     return HeadState::complete;
                 }
                 if (impl.head().size() >= limits_.maxHeadBytes) {
-                    return HeadState::refused;
+                    return HeadState::tooLarge;
                 }
             } else if (count == 0) {
                 // A head cut short by the end of the stream is read and answered at once too.
-                return impl.head().empty() ? HeadState::refused : HeadState::complete;
+                return impl.head().empty() ? HeadState::gone : HeadState::complete;
             } else {
                 return HeadState::waiting;
             }
         }
     } catch (const Poco::Exception&) {
-        return HeadState::refused;  // reset by the client
+        return HeadState::gone;  // reset by the client
     }
 }
 
-void FrontDoor::readHead(poco_socket_t socket) {
-    const auto found = std::find_if(pending_.begin(), pending_.end(), [socket](const Pending& p) {
-        return p.socket.impl()->sockfd() == socket;
-    });
-    if (found == pending_.end()) {
-        return;
-    }
-    const std::size_t index = static_cast<std::size_t>(found - pending_.begin());
-    switch (readAvailable(*found)) {
-        case HeadState::complete: {
-            const Poco::Net::StreamSocket complete = found->socket;
-            release(index);
-            handOver(complete);
+void FrontDoor::afterRead(Connection& connection, HeadState state) {
+    switch (state) {
+        case HeadState::complete:
+            headComplete(connection);
             break;
-        }
-        case HeadState::refused:
-            release(index);
+        case HeadState::tooLarge:
+            answerTooLarge(connection);
+            break;
+        case HeadState::gone:
+            close(connection);
             break;
         case HeadState::waiting:
+            if (!connection.watched) {
+                try {
+                    watch_.add(connection.descriptor());
+                    connection.watched = true;
+                } catch (const Poco::Exception&) {
+                    close(connection);
+                }
+            }
             break;
     }
 }
 
-// Forgets a watched connection; its socket closes unless it is handed over.
-void FrontDoor::release(std::size_t index) {
-    watch_.remove(pending_[index].socket.impl()->sockfd());
-    pending_.erase(pending_.begin() + static_cast<std::ptrdiff_t>(index));
-    pendingCount_ = pending_.size();
+void FrontDoor::onReadable(poco_socket_t socket) {
+    const auto found = connections_.find(socket);
+    if (found == connections_.end()) {
+        return;
+    }
+    Connection& connection = *found->second;
+    if (connection.state == PendingEntry::State::lingering) {
+        drain(connection);
+    } else if (connection.state == PendingEntry::State::head) {
+        afterRead(connection, readAvailable(connection));
+    }
 }
 
-// The dispatcher queues it for a connection thread, or refuses it when its queue is full.
-void FrontDoor::handOver(Poco::Net::StreamSocket socket) {
+// Served at once when a place is free and nobody waits; otherwise it waits for its turn.
+void FrontDoor::headComplete(Connection& connection) {
+    if (connection.watched) {
+        // More bytes (a body) would wake this thread for nothing until it is served.
+        watch_.remove(connection.descriptor());
+        connection.watched = false;
+    }
+    if (set_.waiting() == 0 && dispatcherHasRoom()) {
+        set_.remove(connection);
+        handOver(connection);
+        return;
+    }
+    set_.headComplete(connection);
+    returns_->waiting = set_.waiting();
+    handOverWaiting();
+}
+
+// Said with a status line rather than a reset; then drained like any other answered connection.
+void FrontDoor::answerTooLarge(Connection& connection) {
+    static const std::string response =
+        "HTTP/1.1 431 Request Header Fields Too Large\r\nConnection: Close\r\n\r\n";
     try {
-        socket.setBlocking(true);  // in the descriptor too: it was accepted non-blocking
+        connection.socket.sendBytes(response.data(), static_cast<int>(response.size()));
+        connection.socket.shutdownSend();
+    } catch (const Poco::Exception&) {
+        close(connection);
+        return;
+    }
+    set_.remove(connection);
+    set_.addLingering(connection, Clock::now() + limits_.drainTime);
+}
+
+void FrontDoor::drain(Connection& connection) {
+    for (int i = 0; i < kDrainReadsPerTurn; ++i) {
+        int count;
+        try {
+            count = connection.socket.impl()->receiveBytes(
+                drainBuffer_.data(), static_cast<int>(drainBuffer_.size()), 0);
+        } catch (const Poco::TimeoutException&) {
+            return;  // nothing now
+        } catch (const Poco::Exception&) {
+            count = 0;
+        }
+        if (count < 0) {
+            return;  // nothing now
+        }
+        connection.drained += static_cast<std::size_t>(count);
+        if (count == 0 || connection.drained >= limits_.drainBytes) {
+            close(connection);
+            return;
+        }
+    }
+}
+
+// Connections that come back after their response, to be drained.
+void FrontDoor::takeReturns() {
+    for (const ConnectionReturns::Returned& returned : returns_->take()) {
+        auto connection = std::make_unique<Connection>();
+        connection->socket =
+            Poco::Net::StreamSocket(new Poco::Net::StreamSocketImpl(returned.socket));
+        connection->peer = returned.peer;
+        try {
+            connection->socket.setBlocking(false);
+        } catch (const Poco::Exception&) {
+            continue;
+        }
+        makeRoom(false);
+        Connection& back = *connection;
+        connections_.emplace(returned.socket, std::move(connection));
+        set_.addLingering(back, Clock::now() + limits_.drainTime);
+        drain(back);  // often the client has closed already
+        if (connections_.count(returned.socket) != 0) {
+            afterRead(back, HeadState::waiting);
+        }
+    }
+}
+
+void FrontDoor::handOverWaiting() {
+    while (set_.waiting() > 0 && dispatcherHasRoom()) {
+        Connection& next = *static_cast<Connection*>(set_.takeNextTurn());
+        returns_->waiting = set_.waiting();
+        handOver(next);
+    }
+}
+
+// The dispatcher refuses what its queue cannot take, and its threads take from the queue only
+// when they come to it: both counts must have room.
+bool FrontDoor::dispatcherHasRoom() const {
+    return returns_->inFlight < inFlightLimit_ &&
+           static_cast<std::size_t>(dispatcher_->queuedConnections()) < maxQueued_;
+}
+
+// `connection` has left the set; here it leaves the front door.
+void FrontDoor::handOver(Connection& connection) {
+    const Poco::Net::StreamSocket socket = connection.socket;
+    HeadFirstSocketImpl* impl = connection.impl;
+    const PeerAddress peer = connection.peer;
+    connections_.erase(socket.impl()->sockfd());
+    try {
+        socket.impl()->setBlocking(true);  // in the descriptor too: it was accepted non-blocking
     } catch (const Poco::Exception&) {
         return;
     }
+    ++returns_->inFlight;
+    impl->handOver(returns_, peer, announcesBody(impl->head()));
     dispatcher_->enqueue(socket);
+}
+
+void FrontDoor::close(Connection& connection) {
+    if (connection.watched) {
+        watch_.remove(connection.descriptor());
+    }
+    set_.remove(connection);
+    if (connection.state == PendingEntry::State::waiting) {
+        returns_->waiting = set_.waiting();
+    }
+    closedSincePause_ = true;
+    connections_.erase(connection.descriptor());  // closes it
+}
+
+void FrontDoor::pauseListener() {
+    watch_.remove(socket_.impl()->sockfd());
+    listenerWatched_ = false;
+    listenerRetry_ = Clock::now() + kListenerRetry;
+    closedSincePause_ = false;
+    inFlightAtPause_ = returns_->inFlight;
+    returns_->listenerPaused = true;
+}
+
+void FrontDoor::resumeListener() {
+    watch_.add(socket_.impl()->sockfd());
+    listenerWatched_ = true;
+    returns_->listenerPaused = false;
 }
 
 }  // namespace quorvane

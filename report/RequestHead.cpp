@@ -183,4 +183,51 @@ bool RequestHeadScanner::complete(const std::string& received) {
     return true;
 }
 
+namespace {
+
+// Whether `line` starts with the field name `name` (any case) and a colon.
+bool isField(const std::string& head, std::size_t line, std::size_t end, const char* name,
+             std::size_t& value) {
+    std::size_t i = line;
+    for (; *name != '\0'; ++name, ++i) {
+        if (i >= end || Poco::Ascii::toLower(head[i]) != *name) {
+            return false;
+        }
+    }
+    if (i >= end || head[i] != ':') {
+        return false;
+    }
+    value = i + 1;
+    return true;
+}
+
+}  // namespace
+
+bool announcesBody(const std::string& head) {
+    // The request line first; then field lines up to the empty line.
+    std::size_t line = head.find('\n');
+    while (line != std::string::npos && ++line < head.size()) {
+        std::size_t end = head.find('\n', line);
+        if (end == std::string::npos) {
+            end = head.size();
+        }
+        std::size_t value = 0;
+        if (end - line <= 2 && (head[line] == '\r' || head[line] == '\n')) {
+            return false;
+        }
+        if (isField(head, line, end, "transfer-encoding", value)) {
+            return true;
+        }
+        if (isField(head, line, end, "content-length", value)) {
+            for (; value < end; ++value) {
+                if (Poco::Ascii::isDigit(head[value]) && head[value] != '0') {
+                    return true;
+                }
+            }
+        }
+        line = end;
+    }
+    return false;
+}
+
 }  // namespace quorvane

@@ -54,4 +54,8 @@ class RequestHeadScanner {
     bool lastLine_ = false;  // a line of exactly two bytes ends the head for the reader
 };
 
+// True when the request head `head` announces a body (a Content-Length other than 0, or a
+// Transfer-Encoding): bytes the server never reads may still be on their way after the response.
+bool announcesBody(const std::string& head);
+
 }  // namespace quorvane

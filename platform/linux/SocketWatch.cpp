@@ -1,13 +1,18 @@
 #include "platform/SocketWatch.h"
 
 #include <Poco/Exception.h>
+#include <dirent.h>
+#include <netinet/in.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
+#include <limits>
 
 namespace quorvane {
 
@@ -75,19 +80,59 @@ void SocketWatch::wake() {
 }
 
 // Close-on-exec from the start: the agent starts helper processes of its own.
-poco_socket_t acceptWaitingConnection(poco_socket_t listener, Poco::Net::SocketAddress& peer) {
+AcceptResult acceptWaitingConnection(poco_socket_t listener, poco_socket_t& socket,
+                                     PeerAddress& peer) {
     sockaddr_storage address{};
-    socklen_t length = sizeof address;
-    int socket;
+    socklen_t length;
     do {
         length = sizeof address;
-        socket = accept4(listener, reinterpret_cast<sockaddr*>(&address), &length, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        socket = accept4(listener, reinterpret_cast<sockaddr*>(&address), &length,
+                         SOCK_CLOEXEC | SOCK_NONBLOCK);
     } while (socket < 0 && errno == EINTR);
     if (socket < 0) {
-        return POCO_INVALID_SOCKET;
+        switch (errno) {
+            case EAGAIN:
+#if EWOULDBLOCK != EAGAIN
+            case EWOULDBLOCK:
+#endif
+                return AcceptResult::none;
+            case EMFILE:
+            case ENFILE:
+            case ENOBUFS:
+            case ENOMEM:
+                return AcceptResult::outOfDescriptors;
+            default:
+                return AcceptResult::failed;
+        }
     }
-    peer = Poco::Net::SocketAddress(reinterpret_cast<const sockaddr*>(&address), length);
-    return socket;
+    peer = PeerAddress{};
+    if (address.ss_family == AF_INET) {
+        const auto& in = reinterpret_cast<const sockaddr_in&>(address);
+        std::memcpy(peer.bytes.data(), &in.sin_addr, sizeof in.sin_addr);
+        peer.length = sizeof in.sin_addr;
+    } else if (address.ss_family == AF_INET6) {
+        const auto& in6 = reinterpret_cast<const sockaddr_in6&>(address);
+        std::memcpy(peer.bytes.data(), &in6.sin6_addr, sizeof in6.sin6_addr);
+        peer.length = sizeof in6.sin6_addr;
+    }
+    return AcceptResult::accepted;
+}
+
+std::size_t descriptorsLeft() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
+        return std::numeric_limits<std::size_t>::max();
+    }
+    std::size_t open = 0;
+    if (DIR* descriptors = opendir("/proc/self/fd")) {
+        while (const dirent* entry = readdir(descriptors)) {
+            open += entry->d_name[0] != '.' ? 1 : 0;
+        }
+        closedir(descriptors);
+        open -= open > 0 ? 1 : 0;  // the directory's own
+    }
+    const auto soft = static_cast<std::size_t>(limit.rlim_cur);
+    return soft > open ? soft - open : 0;
 }
 
 }  // namespace quorvane

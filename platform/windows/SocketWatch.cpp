@@ -8,6 +8,8 @@
 // clang-format on
 
 #include <algorithm>
+#include <cstring>
+#include <limits>
 
 namespace quorvane {
 
@@ -99,21 +101,45 @@ void SocketWatch::wake() {
     send(impl->wakeWrite, &one, 1, 0);
 }
 
-poco_socket_t acceptWaitingConnection(poco_socket_t listener, Poco::Net::SocketAddress& peer) {
+AcceptResult acceptWaitingConnection(poco_socket_t listener, poco_socket_t& socket,
+                                     PeerAddress& peer) {
     sockaddr_storage address{};
     int length = sizeof address;
-    const SOCKET socket = accept(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    socket = accept(listener, reinterpret_cast<sockaddr*>(&address), &length);
     if (socket == INVALID_SOCKET) {
-        return POCO_INVALID_SOCKET;
+        switch (WSAGetLastError()) {
+            case WSAEWOULDBLOCK:
+                return AcceptResult::none;
+            case WSAEMFILE:
+            case WSAENOBUFS:
+                return AcceptResult::outOfDescriptors;
+            default:
+                return AcceptResult::failed;
+        }
     }
     // Said rather than relied on: the front door's thread must never wait for one connection.
     u_long nonBlocking = 1;
     if (ioctlsocket(socket, FIONBIO, &nonBlocking) != 0) {
         closesocket(socket);
-        return POCO_INVALID_SOCKET;
+        socket = INVALID_SOCKET;
+        return AcceptResult::failed;
     }
-    peer = Poco::Net::SocketAddress(reinterpret_cast<const sockaddr*>(&address), length);
-    return socket;
+    peer = PeerAddress{};
+    if (address.ss_family == AF_INET) {
+        const auto& in = reinterpret_cast<const sockaddr_in&>(address);
+        std::memcpy(peer.bytes.data(), &in.sin_addr, sizeof in.sin_addr);
+        peer.length = sizeof in.sin_addr;
+    } else if (address.ss_family == AF_INET6) {
+        const auto& in6 = reinterpret_cast<const sockaddr_in6&>(address);
+        std::memcpy(peer.bytes.data(), &in6.sin6_addr, sizeof in6.sin6_addr);
+        peer.length = sizeof in6.sin6_addr;
+    }
+    return AcceptResult::accepted;
+}
+
+// Sockets are kernel objects without a per-process count limit of the kind RLIMIT_NOFILE sets.
+std::size_t descriptorsLeft() {
+    return std::numeric_limits<std::size_t>::max();
 }
 
 }  // namespace quorvane

@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/wait.h>
@@ -11,12 +13,15 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <fstream>
 #include <iostream>
 #include <map>
 #include <mutex>
 #include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -353,6 +358,128 @@ TEST(AgentReliabilityTest, HostileInputNeverBringsTheAgentDown) {
     EXPECT_EQ(after.outcome, Outcome::ok) << after.what;
     EXPECT_EQ(xmlError(after.body), "");
 
+    agent.signal(SIGTERM);
+    EXPECT_EQ(agent.waitForExit(), 0) << agent.output();
+}
+
+// ---------------------------------------------------------------------------------------------
+// The descriptor limit.
+
+// Connections that send nothing, from `sources` 127.0.2.1... (`perSource` each); non-blocking,
+// so that those the backlog holds back are completed by the system meanwhile.
+std::vector<int> silentConnections(int sources, int perSource) {
+    std::vector<int> connections;
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(kAgentPort);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (int s = 1; s <= sources; ++s) {
+        for (int i = 0; i < perSource; ++i) {
+            const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+            sockaddr_in from{};
+            from.sin_family = AF_INET;
+            inet_pton(AF_INET, ("127.0.2." + std::to_string(s)).c_str(), &from.sin_addr);
+            if (fd >= 0 && bind(fd, reinterpret_cast<const sockaddr*>(&from), sizeof from) == 0) {
+                connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+                connections.push_back(fd);
+            } else if (fd >= 0) {
+                close(fd);
+            }
+        }
+    }
+    return connections;
+}
+
+long cpuTicks(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string all((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    std::istringstream fields(all.substr(all.rfind(')') + 2));
+    std::string field;
+    long ticks = 0;
+    for (int i = 3; fields >> field && i <= 15; ++i) {
+        ticks += i >= 14 ? std::stol(field) : 0;  // utime, stime
+    }
+    return ticks;
+}
+
+int openDescriptors(pid_t pid) {
+    int count = 0;
+    if (DIR* fds = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str())) {
+        while (const dirent* entry = readdir(fds)) {
+            count += entry->d_name[0] != '.' ? 1 : 0;
+        }
+        closedir(fds);
+    }
+    return count;
+}
+
+// Station polls from 127.0.0.2, one attempt each; and the agent's CPU meanwhile, as a share of
+// the time they took.
+int stationPolls(pid_t pid, double& cpuShare) {
+    const long before = cpuTicks(pid);
+    const auto begin = std::chrono::steady_clock::now();
+    int served = 0;
+    for (int poll = 0; poll < 10; ++poll) {
+        served += fetchReport(kAgentPort, "/getdata", 2, "127.0.0.2").outcome == Outcome::ok;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    cpuShare = static_cast<double>(cpuTicks(pid) - before) /
+               static_cast<double>(sysconf(_SC_CLK_TCK)) / seconds;
+    return served;
+}
+
+// The agent started with a soft limit of 64 descriptors, behind 300 silent connections from 50
+// addresses, and then with the limit lowered below what it holds: the pending set, sized from
+// the limit at start, never runs the process out of descriptors, and when something else does,
+// the accepting thread does not spin on the failing accept. The station is served throughout,
+// and a silent connection is closed at the 5 s head deadline, not sooner, not later.
+TEST(AgentReliabilityTest, AtALowDescriptorLimitTheStationIsServedWithoutASpin) {
+    ASSERT_TRUE(agentPortIsFree()) << "port 5782 stays taken by another program";
+    rlimit own{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &own), 0);
+    ASSERT_GE(own.rlim_cur, 512u) << "the test itself holds 350 connections";
+    rlimit low = own;
+    low.rlim_cur = 64;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    AgentProcess agent;  // inherits the limit
+    setrlimit(RLIMIT_NOFILE, &own);
+    ASSERT_TRUE(agent.waitUntilServing()) << agent.output();
+    const pid_t pid = agentChildPid();
+    ASSERT_GT(pid, 0);
+
+    std::vector<int> silent = silentConnections(50, 6);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    double cpu = 0;
+    EXPECT_EQ(stationPolls(pid, cpu), 10);
+    EXPECT_LT(cpu, 0.3) << "share of a core";
+
+    // Out of descriptors: lowered below what the agent holds now, with new connections coming.
+    rlimit lower{};
+    lower.rlim_cur = static_cast<rlim_t>(openDescriptors(pid) - 4);
+    lower.rlim_max = own.rlim_max;
+    ASSERT_EQ(prlimit(pid, RLIMIT_NOFILE, &lower, nullptr), 0);
+    const std::vector<int> more = silentConnections(50, 1);
+    silent.insert(silent.end(), more.begin(), more.end());
+    EXPECT_EQ(stationPolls(pid, cpu), 10);
+    EXPECT_LT(cpu, 0.3) << "share of a core";
+
+    // With the crowd gone, one silent connection is closed at the head deadline.
+    for (const int fd : silent) {
+        close(fd);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const int probe = rawConnect(10.0);
+    ASSERT_GE(probe, 0);
+    const auto connected = std::chrono::steady_clock::now();
+    char byte = 0;
+    EXPECT_LE(recv(probe, &byte, 1, 0), 0) << "a response to nothing";
+    const double closedAfter =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - connected).count();
+    close(probe);
+    EXPECT_GE(closedAfter, 4.5) << "closed before the head deadline";
+    EXPECT_LE(closedAfter, 7.0) << "still open after the head deadline";
     agent.signal(SIGTERM);
     EXPECT_EQ(agent.waitForExit(), 0) << agent.output();
 }

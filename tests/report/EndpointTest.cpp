@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -185,6 +186,83 @@ TEST_F(EndpointTest, ReportRequestedDuringARefreshShowsThatRefresh) {
     refresher.join();
     fake::probes().duringRefresh = nullptr;
     EXPECT_NE(response.body.find(" uc=\"2\""), std::string::npos) << response.body.substr(0, 300);
+}
+
+// Everything a connection receives until the server closes it (bounded wait).
+std::string receiveAll(Poco::Net::StreamSocket& socket, bool& closedByServer) {
+    socket.setReceiveTimeout(Poco::Timespan(10, 0));
+    std::string bytes;
+    char buffer[4096];
+    closedByServer = false;
+    try {
+        for (int n; (n = socket.receiveBytes(buffer, sizeof buffer)) > 0;) {
+            bytes.append(buffer, static_cast<std::size_t>(n));
+        }
+        closedByServer = true;
+    } catch (const Poco::Exception&) {
+        // reset or timed out
+    }
+    return bytes;
+}
+
+bool isWholeReport(const std::string& answer) {
+    return answer.rfind("HTTP/1.1 200 OK\r\n", 0) == 0 && answer.size() > 8 &&
+           answer.compare(answer.size() - 8, 8, "</root>\n") == 0;
+}
+
+// Sixteen connections from one host, their requests sent while a refresh holds the report: two
+// are served, ten wait in the queue and four at the front door, and none is cut for coming from
+// a host that has others pending.
+TEST_F(EndpointTest, SixteenConcurrentRequestsFromOneHostAreAllServed) {
+    std::vector<Poco::Net::StreamSocket> clients(16);
+    for (auto& client : clients) {
+        client.connect(Poco::Net::SocketAddress("127.0.0.1", port));
+    }
+    Poco::Event inRefresh;
+    fake::probes().duringRefresh = [&inRefresh] {
+        inRefresh.set();
+        Poco::Thread::sleep(500);
+    };
+    std::thread refresher([this] { refreshSnapshot(snapshot); });
+    inRefresh.wait();
+    const std::string request = "GET /getdata HTTP/1.1\r\nHost: x\r\n\r\n";
+    for (auto& client : clients) {
+        client.sendBytes(request.data(), static_cast<int>(request.size()));
+    }
+    int served = 0;
+    for (auto& client : clients) {
+        bool closed = false;
+        served += isWholeReport(receiveAll(client, closed)) && closed ? 1 : 0;
+    }
+    refresher.join();
+    fake::probes().duringRefresh = nullptr;
+    EXPECT_EQ(served, 16);
+}
+
+// The server reads no body, yet a client still sending one after the response gets the whole
+// response and the end of the stream, not a reset; a head too large to read gets a status line.
+TEST_F(EndpointTest, AStreamedBodyAndAnOversizedHeadGetTheirWholeAnswer) {
+    Poco::Net::StreamSocket post(Poco::Net::SocketAddress("127.0.0.1", port));
+    const std::string head = "POST /getdata HTTP/1.1\r\nHost: x\r\nContent-Length: 5000\r\n\r\n";
+    post.sendBytes(head.data(), static_cast<int>(head.size()));
+    const std::string piece(1000, 'b');
+    for (int i = 0; i < 5; ++i) {
+        Poco::Thread::sleep(100);
+        post.sendBytes(piece.data(), static_cast<int>(piece.size()));
+    }
+    bool closed = false;
+    const std::string answer = receiveAll(post, closed);
+    EXPECT_TRUE(isWholeReport(answer)) << answer.substr(0, 200);
+    EXPECT_TRUE(closed) << "ended with a reset";
+
+    std::string fields;
+    for (int i = 0; i < 5; ++i) {
+        fields += "X-Large-" + std::to_string(i) + ": " + std::string(8000, 'v') + "\r\n";
+    }
+    const auto tooLarge = test::exchange(port, "GET /getdata HTTP/1.1\r\n" + fields + "\r\n");
+    EXPECT_EQ(tooLarge.statusLine, "HTTP/1.1 431 Request Header Fields Too Large");
+    EXPECT_EQ(header(tooLarge, "Connection"), "Close");
+    EXPECT_TRUE(tooLarge.closedByServer);
 }
 
 // A connection that goes away before its head arrives (closed by the client, refused from a full

@@ -8,13 +8,14 @@
 #include <Poco/Net/StreamSocketImpl.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "report/FrontDoor.h"
+#include "report/PendingSet.h"
 #include "report/RequestHead.h"
 
 namespace quorvane {
@@ -155,27 +156,79 @@ TEST(RequestHeadTest, CompleteExactlyWhenTheDependencyWouldReadWithoutWaiting) {
     }
 }
 
-struct Peer {
-    Poco::Net::IPAddress peer;
-};
+PendingEntry entryFrom(unsigned char lastByte) {
+    PendingEntry entry;
+    entry.peer.bytes = {127, 0, 0, lastByte};
+    entry.peer.length = 4;
+    return entry;
+}
 
-// Full set of 6 (at most 3 from one address): a, a, b, a, b, c.
-TEST(PendingHeadsTest, AFullSetStillTakesANewAddress) {
-    FrontDoorLimits limits;
-    limits.maxPending = 6;
-    limits.maxPendingPerAddress = 3;
-    const Poco::Net::IPAddress a("127.0.0.2"), b("127.0.0.3"), c("127.0.0.4"), d("127.0.0.5");
-    std::vector<Peer> pending = {{a}, {a}, {b}, {a}, {b}, {c}};
-    // A new address: the address holding the most (a) gives up its oldest.
-    EXPECT_EQ(connectionToClose(pending, d, limits), 0u);
-    // a at its share: a pays, even with room left.
-    pending.pop_back();
-    EXPECT_EQ(connectionToClose(pending, a, limits), 0u);
-    // b has room in a set with room: nothing closes.
-    EXPECT_EQ(connectionToClose(pending, b, limits), pending.size());
-    // Full again with two addresses tied at the most: the older connection of the two pays.
-    pending = {{c}, {b}, {b}, {c}, {a}, {d}};
-    EXPECT_EQ(connectionToClose(pending, a, limits), 0u);
+// Complete requests take turns by address, one each, in the order the addresses first had one
+// waiting; an address's own go in arrival order.
+TEST(PendingSetTest, WaitingRequestsTakeTurnsByAddress) {
+    PendingSet set;
+    const auto now = std::chrono::steady_clock::now();
+    PendingEntry a1 = entryFrom(2), a2 = entryFrom(2), a3 = entryFrom(2);
+    PendingEntry b1 = entryFrom(3), c1 = entryFrom(4), c2 = entryFrom(4);
+    for (PendingEntry* entry : {&a1, &a2, &b1, &a3, &c1, &c2}) {
+        set.addHead(*entry, now);
+    }
+    for (PendingEntry* entry : {&a1, &a2, &a3, &c1, &b1, &c2}) {
+        set.headComplete(*entry);
+    }
+    EXPECT_EQ(set.heads(), 0u);
+    EXPECT_EQ(set.waiting(), 6u);
+    std::vector<PendingEntry*> order;
+    while (PendingEntry* next = set.takeNextTurn()) {
+        order.push_back(next);
+    }
+    EXPECT_EQ(order, (std::vector<PendingEntry*>{&a1, &c1, &b1, &a2, &c2, &a3}));
+    EXPECT_EQ(set.size(), 0u);
+
+    // An address that waits again joins the turns behind those still waiting.
+    set.addHead(a1, now);
+    set.addHead(b1, now);
+    set.addHead(a2, now);
+    set.headComplete(a1);
+    set.headComplete(a2);
+    set.headComplete(b1);
+    EXPECT_EQ(set.takeNextTurn(), &a1);
+    set.addHead(c1, now);
+    set.headComplete(c1);
+    EXPECT_EQ(set.takeNextTurn(), &b1);
+    EXPECT_EQ(set.takeNextTurn(), &a2);
+    EXPECT_EQ(set.takeNextTurn(), &c1);
+    EXPECT_EQ(set.takeNextTurn(), nullptr);
+}
+
+// When room must be made, the address holding the most gives up first what it loses least by:
+// an answered connection, then its oldest head, and a waiting request only when it has nothing
+// else. Of addresses tied, the one that got there first.
+TEST(PendingSetTest, TheAddressHoldingTheMostGivesUpFirst) {
+    PendingSet set;
+    const auto now = std::chrono::steady_clock::now();
+    EXPECT_EQ(set.candidateToGiveUp(), nullptr);
+    PendingEntry a1 = entryFrom(2), a2 = entryFrom(2);
+    PendingEntry b1 = entryFrom(3), b2 = entryFrom(3), b3 = entryFrom(3);
+    set.addHead(a1, now);
+    set.addLingering(b1, now);
+    set.addHead(a2, now);
+    set.headComplete(a2);
+    set.addHead(b2, now + std::chrono::seconds(1));
+    set.addHead(b3, now + std::chrono::seconds(2));
+    EXPECT_EQ(set.candidateToGiveUp(), &b1);
+    EXPECT_EQ(set.oldestLingering(), &b1);
+    set.remove(b1);
+    EXPECT_EQ(set.oldestLingering(), nullptr);
+    EXPECT_EQ(set.candidateToGiveUp(), &a1);  // a and b hold 2 each; a had 2 first
+    set.remove(a1);
+    EXPECT_EQ(set.candidateToGiveUp(), &b2);
+    EXPECT_EQ(set.oldestHead(), &b2);
+    set.remove(b2);
+    set.remove(b3);
+    EXPECT_EQ(set.oldestHead(), nullptr);
+    EXPECT_EQ(set.candidateToGiveUp(), &a2);
+    EXPECT_EQ(set.size(), 1u);
 }
 
 }  // namespace

@@ -128,6 +128,28 @@ silent_answer=$(timeout 20 bash -c 'exec 3<>/dev/tcp/127.0.0.1/5782 && cat <&3 |
 silent_seconds=$((SECONDS - silent_start))
 check "a silent connection is closed without a response by the request-head deadline (${silent_seconds} s)" \
     [ "$silent_answer" = 0 -a "$silent_seconds" -ge 4 -a "$silent_seconds" -le 10 ]
+# A POST whose body is still coming after the response (the agent reads no body): the client
+# reads the whole report and the end of the stream, not a reset that throws the report away.
+streamed_post() {
+    trap '' PIPE
+    local piece i
+    piece=$(printf 'b%.0s' $(seq 1000))
+    exec 3<>/dev/tcp/127.0.0.1/5782 || return 1
+    printf 'POST /getdata HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 5000\r\n\r\n' >&3 || return 1
+    for i in 1 2 3 4 5; do
+        sleep 0.1
+        printf '%s' "$piece" >&3 || return 1
+    done
+    timeout 10 cat <&3 >"$logs/post.txt" || return 1
+    exec 3>&-
+    head -n 1 "$logs/post.txt" | grep -q '^HTTP/1.1 200 OK' && [ "$(tail -c 8 "$logs/post.txt")" = "</root>" ]
+}
+posts_whole=0
+for _ in 1 2 3; do
+    (streamed_post) 2>/dev/null && posts_whole=$((posts_whole + 1))
+done
+check "a POST whose body comes in 5 pieces 100 ms apart reads the whole report $posts_whole of 3 times" \
+    [ "$posts_whole" -eq 3 ]
 # Twelve clients that send a request head a byte a second and connect again once the deadline
 # cuts them hold no connection thread: a station polling meanwhile is served every time.
 slow_client() {
