@@ -28,7 +28,7 @@ if [ "${QUORVANE_STATIONS_INSIDE:-}" != 1 ]; then
     tests/stations/check-schema.sh
     # The namespaces end every process left behind when the script's shell ends. At the time
     # limit the shell gets SIGTERM, and its exit trap stops the daemons.
-    exec timeout -k 40 400 unshare --net --mount --propagation private --pid --fork --mount-proc \
+    exec timeout -k 40 480 unshare --net --mount --propagation private --pid --fork --mount-proc \
         --kill-child=TERM env QUORVANE_STATIONS_INSIDE=1 "$0" "$agent"
 fi
 
@@ -209,8 +209,8 @@ StartHTTPPollers=0
 StartTimers=1
 StartEscalators=1
 StartAlerters=1
-StartPreprocessors=1
-StartLLDProcessors=1
+StartPreprocessors=2
+StartLLDProcessors=2
 StartHistoryPollers=1
 StartDBSyncers=1
 StartReportWriters=0
@@ -288,10 +288,18 @@ zabbix_checks() {
     template_id=$(api template.get '{"filter": {"host": ["Quorvane agent by HTTP"]}, "output": ["templateid"]}' |
         jq -r '.[0].templateid')
     check "the template has its dashboard, graphs, triggers and dependency" template_complete "$template_id"
-    # Every host polls every 5 s and counts as not answering after 30 s without a report.
-    api usermacro.createglobal '{"macro": "{$QUORVANE.INTERVAL}", "value": "5s"}' >/dev/null
-    api usermacro.createglobal '{"macro": "{$QUORVANE.NODATA}", "value": "30s"}' >/dev/null
+    # The template's own macros changed, as a site changes its defaults (they take precedence
+    # over global ones): every host polls every 5 s and counts as not answering after 30 s
+    # without a report; the thresholds are out of reach but where a host's own macros set them,
+    # whatever this machine's load.
+    local macro
+    for macro in '{$QUORVANE.INTERVAL}=5s' '{$QUORVANE.NODATA}=30s' '{$CPU.UTIL.CRIT}=100' '{$MEMORY.UTIL.MAX}=100' \
+        '{$VFS.FS.PUSED.MAX.WARN}=100' '{$VFS.FS.PUSED.MAX.CRIT}=100'; do
+        api usermacro.update "$(api usermacro.get "$(jq -n --arg t "$template_id" --arg m "${macro%%=*}" \
+            '{hostids: [$t], filter: {macro: [$m]}, output: ["hostmacroid"]}')" | jq --arg v "${macro#*=}" '.[0] + {value: $v}')" >/dev/null
+    done
 
+    golden_id=$(golden_host)
     # --- the fleet recipe: network discovery over the fleet's addresses adds every agent
     local range out discovery_started=$SECONDS
     range="$first_agent-$(fleet_address "$fleet_size" | cut -d. -f4)"
@@ -329,7 +337,7 @@ zabbix_checks() {
         quorvane.hostname quorvane.hw.processor quorvane.uptime quorvane.cpu.average quorvane.cpu.util
         quorvane.memory.total quorvane.memory.available quorvane.memory.load)
     local items="" all="" end complete=0 filled_started=$SECONDS
-    end=$(deadline 120)
+    end=$(deadline 200)
     while [ $SECONDS -lt "$end" ]; do
         all=$(api item.get "$(jq -n --arg g "$fleet_group" \
             '{groupids: [$g], output: ["hostid", "key_", "lastvalue", "lastclock", "state", "error"]}')") || all='[]'
@@ -340,6 +348,7 @@ zabbix_checks() {
                     and any(.[]; (.key_ | startswith("quorvane.storage.size[")) and .lastclock != "0")
                     and any(.[]; (.key_ | startswith("quorvane.storage.pused[")) and .lastclock != "0"))) | length' <<<"$all")
         [ "$complete" = "$fleet_size" ] && break
+        [ -z "${QUORVANE_KEEP_LOGS:-}" ] || echo "     $((SECONDS - filled_started)) s: $complete complete"
         sleep 2
     done
     items=$(jq -c --arg h "$host_id" 'map(select(.hostid == $h))' <<<"$all")
@@ -392,11 +401,19 @@ zabbix_checks() {
     check "CPU utilization (the last minute) $util within the last samples of its time [${bounds% }]" \
         awk -v v="$util" -v lo="${bounds%% *}" -v hi="$(awk '{print $2}' <<<"$bounds")" \
         'BEGIN { exit !(lo != "" && v + 0 >= lo + 0 && v + 0 <= hi + 0) }'
-    local inventory
-    inventory=$(jq -c --arg h "$host_id" '.[] | select(.hostid == $h) | .inventory' <<<"$hosts")
-    check "inventory filled by the template's links (mode automatic by the action): $inventory" \
-        [ "$(jq -r .os <<<"$inventory")" = "$(xpath "$latest" 'string(/root/os)')" -a \
-        "$(jq -r .name <<<"$inventory")" = "$(xpath "$latest" 'string(/root/hostname)')" ]
+    local inventory="" want_inventory
+    want_inventory=$(jq -nc --arg os "$(xpath "$latest" 'string(/root/os)')" --arg name "$(xpath "$latest" 'string(/root/hostname)')" \
+        '{inventory_mode: "1", name: $name, os: $os}')
+    inventory_filled() {
+        inventory=$(api host.get "$(jq -n --arg h "$host_id" '{hostids: [$h], output: ["inventory_mode"],
+            selectInventory: ["name", "os"]}')" | jq -c '.[0] | {inventory_mode} + .inventory') &&
+            [ "$inventory" = "$want_inventory" ]
+    }
+    if wait_until 30 inventory_filled; then
+        pass "inventory mode automatic (the action) and filled by the template's links: $inventory"
+    else
+        fail "inventory mode automatic (the action) and filled by the template's links: $inventory, not $want_inventory"
+    fi
 
     # Every disk of the report outside the discovery filter's default is discovered.
     local count device devices
@@ -417,23 +434,34 @@ zabbix_checks() {
             fail "storage $device: discovered"
         fi
     done <<<"$devices"
-    golden_checks
+    golden_checks "$golden_id"
 
     # Thresholds set low on two hosts: each trigger fires where its macro is crossed and nowhere
-    # else; on the second host the low-space warning is held back by the critical one it depends on.
+    # else; then on the second host, with the disk critically low, a low-space warning threshold
+    # crossed too stays held back by the dependency.
     local second
     second=$(host_of "$(fleet_address 2)")
-    for macro in '{$CPU.UTIL.CRIT}' '{$VFS.FS.PUSED.MAX.WARN}'; do
-        api usermacro.create "$(jq -n --arg h "$host_id" --arg m "$macro" '{hostid: $h, macro: $m, value: "-1"}')" >/dev/null
-    done
-    for macro in '{$MEMORY.UTIL.MAX}' '{$VFS.FS.PUSED.MAX.WARN}' '{$VFS.FS.PUSED.MAX.CRIT}'; do
-        api usermacro.create "$(jq -n --arg h "$second" --arg m "$macro" '{hostid: $h, macro: $m, value: "-1"}')" >/dev/null
-    done
+    set_low() { # host macro...
+        local host=$1 macro
+        shift
+        for macro in "$@"; do
+            api usermacro.create "$(jq -n --arg h "$host" --arg m "$macro" '{hostid: $h, macro: $m, value: "-1"}')" >/dev/null
+        done
+    }
+    set_low "$host_id" '{$CPU.UTIL.CRIT}' '{$VFS.FS.PUSED.MAX.WARN}'
+    set_low "$second" '{$MEMORY.UTIL.MAX}' '{$VFS.FS.PUSED.MAX.CRIT}'
     zabbix_expected=$(jq -n --arg a "$host_id" --arg b "$second" --argjson n "$count" \
         '{($a): {cpu: 1, memory: 0, low: $n, critical: 0, nodata: 0}, ($b): {cpu: 0, memory: 1, low: 0, critical: $n, nodata: 0}}')
     local thresholds_set=$SECONDS
     if wait_until 60 firing_as_expected; then
-        pass "thresholds set low: CPU and low space on $(fleet_address 1), memory and critically low space (the low-space warning held back) on $(fleet_address 2), nothing elsewhere, $((SECONDS - thresholds_set)) s after the macros"
+        pass "thresholds set low: CPU and low space on $(fleet_address 1), memory and critically low space on $(fleet_address 2), nothing elsewhere, $((SECONDS - thresholds_set)) s after the macros"
+        set_low "$second" '{$VFS.FS.PUSED.MAX.WARN}'
+        sleep 15
+        if firing_as_expected; then
+            pass "the low-space warning crossed on $(fleet_address 2) too stays held back by the critical one it depends on (three polls later)"
+        else
+            fail "the low-space warning on $(fleet_address 2) is held back by the critical one: firing $(problems_by_host)"
+        fi
     else
         fail "thresholds set low: expected $(jq -c . <<<"$zabbix_expected"), firing $(problems_by_host)"
     fi
@@ -448,13 +476,18 @@ template_complete() { # template id
         [ "$(api triggerprototype.get "$(jq -n --arg t "$1" '{templateids: [$t], selectDependencies: ["description"],
             output: ["description"]}')" | jq '[.[] | select(.dependencies | length > 0)] | length')" = 1 ]
 }
-golden_checks() {
-    local golden=tests/golden/populated_report.xml items end wanted got golden_id group
+# A host on the populated golden document, served as a static file: two disks (XML to JSON gives
+# an array, not the object of a single disk) and a size of 2^64 - 1.
+golden_host() {
+    local group template
     group=$(api hostgroup.get '{"filter": {"name": ["Linux servers"]}, "output": ["groupid"]}' | jq -r '.[0].groupid')
-    golden_id=$(api host.create "$(jq -n --arg t "$(api template.get '{"filter": {"host": ["Quorvane agent by HTTP"]}, "output": ["templateid"]}' | jq -r '.[0].templateid')" \
-        --arg g "$group" '{host: "quorvane-golden", groups: [{groupid: $g}], templates: [{templateid: $t}],
-        interfaces: [{type: 1, main: 1, useip: 1, ip: "127.0.0.1", dns: "", port: "10050"}],
-        macros: [{macro: "{$QUORVANE.PORT}", value: "5783"}]}')" | jq -r '.hostids[0]')
+    template=$(api template.get '{"filter": {"host": ["Quorvane agent by HTTP"]}, "output": ["templateid"]}' | jq -r '.[0].templateid')
+    api host.create "$(jq -n --arg t "$template" --arg g "$group" '{host: "quorvane-golden", groups: [{groupid: $g}],
+        templates: [{templateid: $t}], interfaces: [{type: 1, main: 1, useip: 1, ip: "127.0.0.1", dns: "", port: "10050"}],
+        macros: [{macro: "{$QUORVANE.PORT}", value: "5783"}]}')" | jq -r '.hostids[0]'
+}
+golden_checks() { # host id
+    local golden=tests/golden/populated_report.xml items end wanted got golden_id=$1
     wanted=$(for ((i = 1; i <= $(xpath "$golden" 'count(/root/storages/storage)'); i++)); do
         echo "quorvane.storage.size[\"$(xpath "$golden" "string(/root/storages/storage[$i]/@device_name)")\"] $(
             xpath "$golden" "string(/root/storages/storage[$i]/@size)")"
@@ -487,7 +520,7 @@ problems_by_host() {
 }
 # Do the problems match $zabbix_expected exactly (kinds with 0 left out, hosts without any too)?
 firing_as_expected() {
-    [ "$(problems_by_host)" = "$(jq -c 'map_values(with_entries(select(.value > 0))) | with_entries(select(.value != {}))' <<<"$zabbix_expected")" ]
+    [ "$(problems_by_host | jq -S -c .)" = "$(jq -S -c 'map_values(with_entries(select(.value > 0))) | with_entries(select(.value != {}))' <<<"$zabbix_expected")" ]
 }
 fleet_group=""
 hosts='[]'
@@ -560,10 +593,13 @@ if [ $zabbix_ready = yes ]; then
     stopped_agent=$((fleet_size / 2))
     fleet_stop_agent "$stopped_agent"
     stopped=$SECONDS
+    zabbix_cpu=$(cpu_seconds zabbix_server) postgres_cpu=$(cpu_seconds postgres)
     stopped_host=$(host_of "$(fleet_address "$stopped_agent")")
     zabbix_expected=$(jq -c --arg h "$stopped_host" '.[$h] = ((.[$h] // {}) + {nodata: 1})' <<<"$zabbix_expected")
     if wait_until 100 firing_as_expected; then
         pass "agent $(fleet_address "$stopped_agent") stopped: the not-answering problem for its host only, $((SECONDS - stopped)) s later (no-data period 30 s)"
+        window=$((SECONDS - stopped))
+        echo "     over those $window s, for $((fleet_size - 1)) agents polled every 5 s and the golden host: zabbix_server $(cpu_per_agent_minute "$zabbix_cpu" "$(cpu_seconds zabbix_server)" "$window" "$fleet_size") and PostgreSQL $(cpu_per_agent_minute "$postgres_cpu" "$(cpu_seconds postgres)" "$window" "$fleet_size") of CPU per agent per minute"
     else
         fail "agent $(fleet_address "$stopped_agent") stopped: expected $(jq -c . <<<"$zabbix_expected"), firing $(problems_by_host) after $((SECONDS - stopped)) s"
     fi
