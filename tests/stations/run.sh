@@ -11,6 +11,7 @@
 # Everything runs in private network, mount and PID namespaces together with the agents: loopback
 # only, every wait bounded, every daemon stopped on exit.
 #   tests/stations/run.sh [AGENT]      AGENT defaults to build/quorvane-agent, built first
+#   QUORVANE_KEEP_LOGS=DIR             the daemons' logs are copied there before the clean-up
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 repo=$(pwd)
@@ -348,7 +349,6 @@ zabbix_checks() {
                     and any(.[]; (.key_ | startswith("quorvane.storage.size[")) and .lastclock != "0")
                     and any(.[]; (.key_ | startswith("quorvane.storage.pused[")) and .lastclock != "0"))) | length' <<<"$all")
         [ "$complete" = "$fleet_size" ] && break
-        [ -z "${QUORVANE_KEEP_LOGS:-}" ] || echo "     $((SECONDS - filled_started)) s: $complete complete"
         sleep 2
     done
     items=$(jq -c --arg h "$host_id" 'map(select(.hostid == $h))' <<<"$all")
