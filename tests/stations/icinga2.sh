@@ -440,7 +440,7 @@ fi
 snapshot=$(results)
 cp "$tmp/latest.xml" "$tmp/live.xml"
 echo "     transcript (host!service: state, output, perfdata; of the fleet only fleet-1):"
-jq -r '.[] | select(.host | startswith("fleet-") | not or . == "fleet-1") | "       \(.host)!\(.service): \(.state | floor) \(.output | split("\n")[0]) | \(.perf | join(" "))"' <<<"$snapshot" | sort
+jq -r '.[] | select((.host | startswith("fleet-") | not) or .host == "fleet-1") | "       \(.host)!\(.service): \(.state | floor) \(.output | split("\n")[0]) | \(.perf | join(" "))"' <<<"$snapshot" | sort
 state_of() { jq -r --arg h "$1" --arg s "$2" '.[] | select(.host == $h and .service == $s) | .state | floor' <<<"$snapshot"; }
 output_of() { jq -r --arg h "$1" --arg s "$2" '.[] | select(.host == $h and .service == $s) | .output' <<<"$snapshot"; }
 # One perfdata item's value, unit and fields: 'label'=value[UOM];warn;crit;min;max
