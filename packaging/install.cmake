@@ -47,6 +47,9 @@ else()
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icinga2/include/plugins-contrib.d)
         install(FILES ${PROJECT_SOURCE_DIR}/stations/nagios/quorvane.cfg
             DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/nagios-plugins/config)
+        # The services and the dependency are the site's to apply: an example to copy.
+        install(FILES ${PROJECT_SOURCE_DIR}/stations/icinga2/quorvane-services.conf
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/monitoring-plugins-quorvane/examples)
         install(FILES ${CMAKE_CURRENT_LIST_DIR}/linux/check_quorvane.8
             DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
     endif()

@@ -7,7 +7,13 @@
 #   - Icinga 2 with stations/icinga2/quorvane.conf: the five services on the live agent and on
 #     the golden document served as a second agent (two disks, one of them 2^64 - 1 bytes), read
 #     through the REST API: states and perfdata against the reports, thresholds firing, and every
-#     service UNKNOWN once the agent is stopped.
+#     service UNKNOWN once the agent is stopped;
+#   - Icinga 2 with stations/icinga2/quorvane-services.conf over a fleet of 20 agents
+#     (tests/support/fleet.sh): every applied service OK with the CheckCommand's default thresholds
+#     and perfdata equal to the report; one agent stopped makes its host's services unreachable
+#     through the dependency on its inventory service, and no other host's;
+#   - the plugin against misbehaving servers: deep, wide, wrapped and out-of-range bodies are
+#     UNKNOWN with the reason, within bounded memory (peak RSS printed).
 # Everything runs in private network, mount and PID namespaces with the agent: loopback only,
 # every wait bounded, every daemon stopped on exit; Icinga 2 runs as the nagios user in a
 # directory of its own.
@@ -17,7 +23,7 @@ cd "$(dirname "$0")/../.."
 repo=$(pwd)
 
 if [ "${QUORVANE_ICINGA_INSIDE:-}" != 1 ]; then
-    scripts/deps.sh icinga2-bin icinga2-common nagios4-core php8.2-cli libxml2-utils jq bc
+    scripts/deps.sh socat time icinga2-bin icinga2-common nagios4-core php8.2-cli libxml2-utils jq bc
     if [ $# -eq 0 ]; then
         cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
         cmake --build build --target quorvane-agent check_quorvane -j2 >/dev/null
@@ -26,13 +32,15 @@ if [ "${QUORVANE_ICINGA_INSIDE:-}" != 1 ]; then
     echo "== Icinga 2 $(dpkg-query -W -f='${Version}' icinga2-bin), Nagios $(dpkg-query -W -f='${Version}' nagios4-core)"
     # At the time limit the shell gets SIGTERM and its exit trap stops the daemons; the PID
     # namespace ends whatever is left.
-    exec timeout -k 30 240 unshare --net --mount --propagation private --pid --fork --mount-proc \
+    exec timeout -k 30 330 unshare --net --mount --propagation private --pid --fork --mount-proc \
         --kill-child=TERM env QUORVANE_ICINGA_INSIDE=1 "$0" "$(realpath "$1")" "$(realpath "$2")"
 fi
 
 agent=$1
 plugin_build=$2
 . tests/support/checks.sh
+. tests/support/fleet.sh
+fleet_size=20
 started=$SECONDS
 ip link set lo up
 
@@ -41,6 +49,7 @@ chmod 755 "$tmp"
 daemon_logs=$tmp
 cleanup() {
     stop_daemons
+    fleet_stop
     if [ "$failures" -gt 0 ] && [ -f "$tmp/icinga/log/icinga2.log" ]; then
         echo "--- icinga2.log (last lines)"
         tail -n 20 "$tmp/icinga/log/icinga2.log"
@@ -59,8 +68,16 @@ plugin=$tmp/plugins/check_quorvane
 golden=tests/golden/populated_report.xml
 xpath() { xmllint --xpath "$2" "$1" 2>/dev/null; } # file expression
 
-# --- the agent, its CPU average and latest sample taken every second; the golden document on 5783
-start_daemon agent "$agent"
+# --- the fleet; its first agent is "the agent", also reached at 127.0.0.1:5782 through a
+# forwarder, stopped with it; its CPU average and latest sample taken every second; the golden
+# document on 5783
+fleet_started=$SECONDS
+if ! fleet_start "$fleet_size" "$agent"; then
+    fail "a fleet of $fleet_size agents serves its reports"
+    exit 1
+fi
+echo "     $fleet_size agents at $(fleet_address 1) to $(fleet_address "$fleet_size") serve, $((SECONDS - fleet_started)) s after the first started"
+start_daemon agent socat TCP4-LISTEN:5782,bind=127.0.0.1,fork,reuseaddr "TCP4:$(fleet_address 1):5782"
 report_url=http://127.0.0.1:5782/getdata
 if ! wait_until 20 curl -sf --max-time 2 -o /dev/null "$report_url"; then
     fail "the agent serves its report"
@@ -93,6 +110,10 @@ case 'not-xml': echo "Quorvane\n"; break;
 case 'wrong-root': header('Content-Type: text/xml'); echo str_replace(['<root ', '</root>'], ['<report ', '</report>'], $golden); break;
 case 'no-total': header('Content-Type: text/xml'); echo preg_replace('/ total_physical="[0-9]*"/', '', $golden); break;
 case 'silent': sleep(20); break;
+case 'deep': header('Content-Type: text/xml'); echo '<root>', str_repeat('<a>', 1300000); break;
+case 'wide': header('Content-Type: text/xml'); echo '<root>', str_repeat('<a/>', 900000), '</root>'; break;
+case 'wrapped': header('Content-Type: text/xml'); echo str_replace('average="29"', 'average="4294967295"', $golden); break;
+case 'load-101': header('Content-Type: text/xml'); echo str_replace('memory_load="37"', 'memory_load="101"', $golden); break;
 }
 EOF
 echo silent >"$tmp/case"
@@ -136,6 +157,22 @@ expect_unknown cut-off memory "127.0.0.1:5784 sent no usable report: not a compl
 expect_unknown not-xml cpu "127.0.0.1:5784 sent no usable report: not a complete XML document"
 expect_unknown wrong-root uptime "127.0.0.1:5784 sent no usable report: the document element is report, not root"
 expect_unknown no-total memory "127.0.0.1:5784 sent no usable report: the report lacks the attribute total_physical of memory"
+# Bodies no agent sends: refused before they are parsed, or a figure out of its range; never
+# judged, never a crash, and the memory stays within a few times the 4 MiB body limit.
+for body in deep:cpu:"elements nested more than 3 deep, deeper than a report" \
+    wide:memory:"more than 16384 elements, attributes and other nodes" \
+    wrapped:cpu:"cpu-usage average 4294967295 is out of range (0 to 100), not judged" \
+    load-101:memory:"memory memory_load 101 is out of range (0 to 100), not judged"; do
+    IFS=: read -r case mode reason <<<"$body"
+    echo "$case" >"$tmp/case"
+    set +e
+    output=$(/usr/bin/time -f %M -o "$tmp/rss" "$plugin" -H 127.0.0.1 -p 5784 -m "$mode")
+    code=$?
+    set -e
+    rss=$(tail -n 1 "$tmp/rss")
+    check "$case: exit $code, peak RSS $rss KiB: $(head -n 1 <<<"$output" | cut -c1-150)" \
+        [ "$code" = 3 -a "$rss" -lt 32768 -a -n "$(grep -F "UNKNOWN - " <<<"$output" | grep -F "$reason")" ]
+done
 ms_since() { local now=$EPOCHREALTIME; echo $(((${now/./} - ${1/./}) / 1000)); } # start
 silent_started=$EPOCHREALTIME
 expect_unknown silent storage "no answer from 127.0.0.1:5784 within 2 s" -t 2
@@ -292,7 +329,7 @@ echo "== Icinga 2"
 ic=$tmp/icinga
 mkdir -p "$ic"/{etc,data/certs,log,cache,spool,run}
 # Icinga 2 runs as the nagios user, who may not read the clone: a copy, as for Nagios.
-install -m 644 stations/icinga2/quorvane.conf "$ic/etc/quorvane.conf"
+install -m 644 stations/icinga2/quorvane.conf stations/icinga2/quorvane-services.conf "$ic/etc/"
 api_password=$(head -c 12 /dev/urandom | od -An -tx1 | tr -d ' \n')
 cat >"$ic/etc/icinga2.conf" <<EOF
 const NodeName = "quorvane-station"
@@ -302,11 +339,18 @@ object Endpoint NodeName {}
 object Zone ZoneName { endpoints = [ NodeName ] }
 include <itl>
 include "$ic/etc/quorvane.conf"
+include "$ic/etc/quorvane-services.conf"
 object FileLogger "main-log" { severity = "information"; path = "$ic/log/icinga2.log" }
 object CheckerComponent "checker" {}
 object ApiListener "api" { bind_host = "127.0.0.1"; bind_port = 5665 }
 object ApiUser "station" { password = "$api_password"; permissions = [ "objects/query/*" ] }
 
+template Service "generic-service" {
+  check_interval = 5s
+  retry_interval = 5s
+  max_check_attempts = 1
+  enable_notifications = false
+}
 template Service "quorvane-service" {
   check_command = "quorvane"
   check_interval = 5s
@@ -337,11 +381,16 @@ object Host "agent" {
     "storage-critical" = { quorvane_mode = "storage", quorvane_warning = "101:", quorvane_critical = "101:" }
   }
 }
+$(for ((n = 1; n <= fleet_size; n++)); do
+    echo "object Host \"fleet-$n\" { address = \"$(fleet_address $n)\"; check_command = \"dummy\"; vars.quorvane_agent = true }"
+done)
 object Host "golden" {
   address = "127.0.0.1"
   check_command = "dummy"
   vars.quorvane_port = 5783
   vars.quorvane_services = QuorvaneModes + {
+    // D: is full: without the default thresholds (an empty string is none) it is OK.
+    storage = { quorvane_mode = "storage", quorvane_warning = "", quorvane_critical = "" }
     "storage-thresholds" = { quorvane_mode = "storage", quorvane_warning = "30:", quorvane_critical = "0.01:" }
     "storage-c" = { quorvane_mode = "storage", quorvane_include = [ "C:", "D:" ], quorvane_exclude = [ "D:" ], quorvane_warning = "30:" }
   }
@@ -384,11 +433,11 @@ api() { # path [curl options...]
 }
 # Every service's last result: host, service, state, output, perfdata items, start time.
 results() {
-    api 'objects/services?attrs=last_check_result' | jq -c '[.results[] | {
+    api 'objects/services?attrs=last_check_result&attrs=last_reachable' | jq -c '[.results[] | {
         host: (.name | split("!")[0]), service: (.name | split("!")[1]),
         state: .attrs.last_check_result.state, output: .attrs.last_check_result.output,
         perf: (.attrs.last_check_result.performance_data // []),
-        start: .attrs.last_check_result.execution_start}]'
+        start: .attrs.last_check_result.execution_start, reachable: .attrs.last_reachable}]'
 }
 all_checked() { [ "$(results | jq 'length > 0 and all(.[]; .start != null)')" = true ]; }
 if wait_until 60 all_checked; then
@@ -399,8 +448,8 @@ else
 fi
 snapshot=$(results)
 cp "$tmp/latest.xml" "$tmp/live.xml"
-echo "     transcript (host!service: state, output, perfdata):"
-jq -r '.[] | "       \(.host)!\(.service): \(.state | floor) \(.output | split("\n")[0]) | \(.perf | join(" "))"' <<<"$snapshot" | sort
+echo "     transcript (host!service: state, output, perfdata; of the fleet only fleet-1):"
+jq -r '.[] | select((.host | startswith("fleet-") | not) or .host == "fleet-1") | "       \(.host)!\(.service): \(.state | floor) \(.output | split("\n")[0]) | \(.perf | join(" "))"' <<<"$snapshot" | sort
 state_of() { jq -r --arg h "$1" --arg s "$2" '.[] | select(.host == $h and .service == $s) | .state | floor' <<<"$snapshot"; }
 output_of() { jq -r --arg h "$1" --arg s "$2" '.[] | select(.host == $h and .service == $s) | .output' <<<"$snapshot"; }
 # One perfdata item's value, unit and fields: 'label'=value[UOM];warn;crit;min;max
@@ -446,8 +495,8 @@ done
 
 # The golden document: every figure exact, computed from the document.
 g() { xpath "$golden" "string($1)"; }
-check "golden cpu_average and cpu_latest are the document's" \
-    [ "$(perf_of golden cpu cpu_average)" = "$(g /root/cpu-usage/@average)%;;;0;100" -a \
+check "golden cpu_average (with the default thresholds) and cpu_latest are the document's" \
+    [ "$(perf_of golden cpu cpu_average)" = "$(g /root/cpu-usage/@average)%;80;90;0;100" -a \
     "$(perf_of golden cpu cpu_latest)" = "$(g /root/cpu-usage | tr ',' '\n' | tail -n 1)%;;;0;100" ]
 total=$(g /root/memory/@total_physical)
 check "golden memory_total and memory_used are the document's: $(perf_of golden memory memory_used)" \
@@ -475,7 +524,48 @@ check "golden!storage-thresholds is CRITICAL and names D:, the worst of two disk
 check "golden!storage-c: only C: (the exclude wins), WARNING below 30 % free" \
     [ "$(state_of golden storage-c)" = 1 -a "$(perf_of golden storage-c D:_free)" = "" -a -n "$(perf_of golden storage-c C:_free)" ]
 
+# The fleet, through the shipped apply rules: every service OK under the default thresholds, the
+# figures every agent shares with the first one's report (the same machine) exact.
+fleet_results=$(jq -c '[.[] | select(.host | startswith("fleet-"))]' <<<"$snapshot")
+check "fleet: $(jq length <<<"$fleet_results") services applied to $fleet_size hosts, all OK" \
+    [ "$(jq '[.[] | select(.state == 0)] | length' <<<"$fleet_results")" = $((fleet_size * 5)) ]
+total=$(xpath "$tmp/live.xml" 'string(/root/memory/@total_physical)')
+check "fleet: memory_total on every host the report's, thresholds the defaults (80, 90)" \
+    [ "$(jq -r '[.[] | select(.service == "quorvane-memory") | .perf[] | select(startswith("memory_total=") or startswith("memory_load="))
+        | sub("^memory_load=[0-9]+%"; "load")] | unique | join(" ")' <<<"$fleet_results")" = "load;80;90;0;100 memory_total=${total}B;;;0;" ]
+sizes=$(for ((i = 1; i <= $(xpath "$tmp/live.xml" 'count(/root/storages/storage)'); i++)); do
+    echo "$(xpath "$tmp/live.xml" "string(/root/storages/storage[$i]/@device_name)")_used $(xpath "$tmp/live.xml" "string(/root/storages/storage[$i]/@size)")"
+done | sort | tr '\n' ' ')
+check "fleet: every disk's size on every host the report's ($sizes), free space thresholds 20%, 10%" \
+    [ "$(jq -r '[.[] | select(.service == "quorvane-storage") | .perf | map(capture("^\u0027?(?<l>.*?)_(?<k>free|used)\u0027?=[^;]*;(?<w>[^;]*);(?<c>[^;]*);[^;]*;(?<m>.*)$"))
+        | (map(select(.k == "used") | "\(.l)_used \(.m)") | sort | join(" ")) + " " + (map(select(.k == "free") | "\(.w) \(.c)") | unique | join(","))] | unique | join("|")' \
+        <<<"$fleet_results")" = "${sizes}20: 10:" ]
+# What Icinga 2 costs: its processes and the plugins they ran, over 30 s of the 118 services
+# (100 of them on the fleet), every 5 s.
+cpu_before=$(cpu_seconds icinga2)
+sleep 30
+cpu_after=$(cpu_seconds icinga2)
+echo "     Icinga 2 CPU, plugins included: $(awk -v a="$cpu_before" -v b="$cpu_after" 'BEGIN { printf "%.2f", b - a }') s in 30 s for $((fleet_size + 2)) agents, $(cpu_per_agent_minute "$cpu_before" "$cpu_after" 30 $((fleet_size + 2))) per agent per minute (5 services every 5 s)"
+# One agent of the fleet stops: its inventory service turns UNKNOWN and, through the dependency,
+# its other services unreachable; every other host's stay reachable.
+stopped_agent=$((fleet_size / 2))
+fleet_stop_agent "$stopped_agent"
+fleet_stopped=$SECONDS
+dependency_followed() {
+    [ "$(results | jq -c --arg h "fleet-$stopped_agent" '[.[] | select(.host | startswith("fleet-"))] |
+        [(map(select(.host == $h and .service == "quorvane-inventory")) | .[0].state),
+         (map(select(.host == $h and .service != "quorvane-inventory" and .reachable == false)) | length),
+         (map(select(.host != $h and .reachable == false)) | length)]')" = "[3,4,0]" ]
+}
+if wait_until 40 dependency_followed; then
+    pass "fleet-$stopped_agent stopped: its inventory UNKNOWN and its four other services unreachable, no other host's, $((SECONDS - fleet_stopped)) s later"
+else
+    fail "fleet-$stopped_agent stopped: its services follow the dependency: $(results | jq -c --arg h "fleet-$stopped_agent" '[.[] | select(.host == $h) | {service, state, reachable}]')"
+fi
+results | jq -r --arg h "fleet-$stopped_agent" '.[] | select(.host == $h) | "       \(.host)!\(.service): \(.state | floor) reachable \(.reachable) \(.output)"' | sort
+
 # The agent stops: every one of its services turns UNKNOWN with the reason.
+fleet_stop_agent 1
 kill -TERM "${daemons[0]}"
 wait "${daemons[0]}" 2>/dev/null || true
 stopped=$(date +%s)

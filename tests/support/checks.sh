@@ -50,3 +50,17 @@ stop_daemons() {
         wait "$pid" 2>/dev/null || true
     done
 }
+
+# CPU seconds used so far by the processes named NAME, with the children they have waited for
+# (the plugins a station runs): to print what a station costs over a window.
+cpu_seconds() { # name
+    local pid total=0
+    for pid in $(pgrep -x "$1"); do
+        total=$((total + $(awk '{ print $14 + $15 + $16 + $17 }' "/proc/$pid/stat" 2>/dev/null || echo 0)))
+    done
+    awk -v t="$total" -v hz="$(getconf CLK_TCK)" 'BEGIN { printf "%.2f", t / hz }'
+}
+# "N ms of CPU per agent per minute": from CPU seconds at two times, seconds apart, and the agents.
+cpu_per_agent_minute() { # before after seconds agents
+    awk -v a="$1" -v b="$2" -v s="$3" -v n="$4" 'BEGIN { printf "%.0f ms", (b - a) * 1000 * 60 / s / n }'
+}
