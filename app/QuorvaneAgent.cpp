@@ -31,7 +31,7 @@ QuorvaneAgent::~QuorvaneAgent() = default;
 
 int QuorvaneAgent::main(const std::vector<std::string>&) {
     // A service has no console: its start, its stop and the error that ends it (an exception
-    // escaping here, logged by the dependency) go to the system's log, where administrators look.
+    // escaping here, logged by POCO) go to the system's log, where administrators look.
     const bool asService = config().getBool("application.runAsService", false);
     if (asService) {
         logToSystemLog(config().getString("application.baseName"));

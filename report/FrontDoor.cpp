@@ -111,7 +111,7 @@ namespace {
 
 // A connection whose head the front door has read out of the socket: the connection thread reads
 // those bytes first, then the socket, so the dependency's session sees the stream unchanged.
-// When the dependency closes it after the response, a client that may still be sending gets the
+// When POCO closes it after the response, a client that may still be sending gets the
 // end of the response (FIN) at once and the connection goes back to the front door to be drained.
 class HeadFirstSocketImpl : public Poco::Net::StreamSocketImpl {
   public:
@@ -129,7 +129,7 @@ class HeadFirstSocketImpl : public Poco::Net::StreamSocketImpl {
     // Appends what the socket has: the count, 0 at the end of the stream, -1 when nothing is
     // there now. The descriptor is non-blocking from its accept while the dependency still takes
     // it for blocking (that saves switching the mode there and back), so the system's "nothing
-    // now" is taken here directly rather than as the dependency's time-out exception, which
+    // now" is taken here directly rather than as POCO's time-out exception, which
     // would cost more than the rest of an accept.
     int receiveMore(std::size_t room) {
         char buffer[4096];
@@ -151,7 +151,7 @@ class HeadFirstSocketImpl : public Poco::Net::StreamSocketImpl {
         return count;
     }
 
-    // From here the dependency serves it; `returns` hears when it ends.
+    // From here POCO serves it; `returns` hears when it ends.
     void handOver(std::shared_ptr<ConnectionReturns> returns, const PeerAddress& peer,
                   bool bodyAnnounced) {
         returns_ = std::move(returns);
@@ -407,7 +407,7 @@ void FrontDoor::admit(poco_socket_t socket, const PeerAddress& peer) {
     connection->socket = Poco::Net::StreamSocket(connection->impl);
     connection->peer = peer;
     try {
-        // As the dependency's own server does with every connection it accepts.
+        // As POCO's own server does with every connection it accepts.
         connection->socket.setNoDelay(true);
     } catch (const Poco::Exception&) {
         return;  // reset already

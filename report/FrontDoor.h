@@ -1,6 +1,6 @@
 // The agent's HTTP server. One thread accepts every connection and reads its request head,
 // watching all of them at once; only a connection whose head is complete goes to the server's
-// connection threads (the dependency's dispatcher, with its limits of threads and queue), and
+// connection threads (POCO's dispatcher, with its limits of threads and queue), and
 // complete requests take turns by client address. After the response, a connection whose client
 // may still be sending comes back to that thread to be drained before it closes, so the client
 // reads the whole response instead of a reset.
@@ -35,7 +35,7 @@ struct FrontDoorLimits {
     // connections being drained), fewer when the descriptor limit leaves less room. When all are
     // taken, the client address holding the most gives one up; below that, nobody is cut.
     std::size_t maxPending = 256;
-    // A head this long that is still not complete is answered with 431 (the dependency's own
+    // A head this long that is still not complete is answered with 431 (POCO's own
     // limits reject anything it would not read within it with 400).
     std::size_t maxHeadBytes = 32 * 1024;
     // After the response: how long, and how much, a client that is still sending is read

@@ -1,6 +1,6 @@
 #include "WmiSession.h"
 
-// Before windows.h: the dependency's headers bring in winsock2.h, which must come first.
+// Before windows.h: POCO's headers bring in winsock2.h, which must come first.
 #include <Poco/Logger.h>
 
 // clang-format off
