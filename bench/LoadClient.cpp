@@ -558,28 +558,41 @@ class CompleteCrowd {
     std::thread thread_;
 };
 
-// A station polling from 127.0.0.2, one attempt each; prints what it got.
-void stationPolls(const Options& options, int& served, double& slowest) {
+// What a station got over its polls, and the agent's CPU (seconds) over the same span.
+struct StationRun {
+    int served = 0;
+    double slowest = 0;
+    double span = 0;
+    double busiestThread = 0;
+    double process = 0;
+};
+
+// A station polling from 127.0.0.2, one attempt each.
+StationRun stationPolls(const Options& options) {
     Options station = options;
     station.timeout = options.limit;
     station.source = "127.0.0.2";
     const std::string message = getMessage(options);
-    served = 0;
-    slowest = 0;
+    StationRun run;
+    const auto threadsBefore = threadTimes(options.agentPid);
+    const auto begin = Clock::now();
     std::string received;
     for (int poll = 0; poll < options.polls; ++poll) {
         const auto start = Clock::now();
         const Outcome outcome = request(station, message, received);
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
         if (outcome == Outcome::ok && seconds <= options.limit) {
-            ++served;
-            slowest = std::max(slowest, seconds);
+            ++run.served;
+            run.slowest = std::max(run.slowest, seconds);
         }
         const auto next = start + std::chrono::duration<double>(options.pollInterval);
         while (Clock::now() < next) {
             usleep(10000);
         }
     }
+    run.span = std::chrono::duration<double>(Clock::now() - begin).count();
+    busiest(threadsBefore, threadTimes(options.agentPid), run.busiestThread, run.process);
+    return run;
 }
 
 int runFlood(const Options& options) {
@@ -588,19 +601,13 @@ int runFlood(const Options& options) {
     CompleteCrowd crowd(options.port, sources, perSource);
     usleep(static_cast<useconds_t>(options.settle * 1e6));
     const long before = crowd.completed();
-    const auto threadsBefore = threadTimes(options.agentPid);
-    const auto begin = Clock::now();
-    int served = 0;
-    double slowest = 0;
-    stationPolls(options, served, slowest);
-    const double span = std::chrono::duration<double>(Clock::now() - begin).count();
-    double thread = 0, process = 0;
-    busiest(threadsBefore, threadTimes(options.agentPid), thread, process);
+    const StationRun run = stationPolls(options);
     std::printf(
         "clients=%zu polls=%d served=%d slowest_served_s=%.3f crowd_requests_per_s=%.0f "
         "busiest_thread_share=%.2f process_share=%.2f\n",
-        sources.size() * static_cast<std::size_t>(perSource), options.polls, served, slowest,
-        static_cast<double>(crowd.completed() - before) / span, thread / span, process / span);
+        sources.size() * static_cast<std::size_t>(perSource), options.polls, run.served,
+        run.slowest, static_cast<double>(crowd.completed() - before) / run.span,
+        run.busiestThread / run.span, run.process / run.span);
     return 0;
 }
 
@@ -651,22 +658,15 @@ int runCrowd(const Options& options) {
         std::chrono::milliseconds(static_cast<long>(options.pause * 1000)));
     usleep(static_cast<useconds_t>(options.settle * 1e6));
     const long cutBefore = crowd.closedByServer();
-    const auto threadsBefore = threadTimes(options.agentPid);
-    const auto begin = Clock::now();
-    int served = 0;
-    double slowest = 0;
-    stationPolls(options, served, slowest);
-    const double span = std::chrono::duration<double>(Clock::now() - begin).count();
-    double thread = 0, process = 0;
-    busiest(threadsBefore, threadTimes(options.agentPid), thread, process);
+    const StationRun run = stationPolls(options);
     const long cut = crowd.closedByServer() - cutBefore;
     std::printf(
         "slow_connections=%zu sources=%d polls=%d served=%d slowest_served_s=%.3f "
         "slow_connections_cut_per_s=%.0f busiest_thread_share=%.2f process_share=%.2f "
         "busiest_thread_us_per_cut=%.1f\n",
         sources.size() * static_cast<std::size_t>(perSource), options.sources, options.polls,
-        served, slowest, static_cast<double>(cut) / span, thread / span, process / span,
-        cut > 0 ? thread * 1e6 / static_cast<double>(cut) : 0.0);
+        run.served, run.slowest, static_cast<double>(cut) / run.span, run.busiestThread / run.span,
+        run.process / run.span, cut > 0 ? run.busiestThread * 1e6 / static_cast<double>(cut) : 0.0);
     return 0;
 }
 
