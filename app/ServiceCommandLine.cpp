@@ -7,7 +7,7 @@ namespace quorvane {
 
 namespace {
 
-// The options the dependency's server application defines on Windows, and whether each takes an
+// The options POCO's server application defines on Windows, and whether each takes an
 // argument.
 struct ServiceOption {
     const wchar_t* name;
@@ -37,9 +37,9 @@ bool isPrefixOf(const std::wstring& name, const wchar_t* optionName) {
     return true;
 }
 
-// The option an argument names, as the dependency resolves it: on Windows only "/" introduces
+// The option an argument names, as POCO resolves it: on Windows only "/" introduces
 // an option; the name ends at the first "=" or ":"; an exact name wins, else the one option it
-// is a prefix of. Null for no option, an unknown or an ambiguous one (the dependency rejects
+// is a prefix of. Null for no option, an unknown or an ambiguous one (POCO rejects
 // those itself).
 const ServiceOption* optionNamedBy(const std::wstring& argument, bool& hasValue) {
     if (argument.empty() || argument[0] != L'/') {
@@ -67,7 +67,7 @@ const ServiceOption* optionNamedBy(const std::wstring& argument, bool& hasValue)
     return found;
 }
 
-// Calls `visit` with each option the command line gives, in order, as the dependency resolves
+// Calls `visit` with each option the command line gives, in order, as POCO resolves
 // them. True when the last option still waits for its value.
 template <class Visit>
 bool forEachOption(const std::vector<std::wstring>& arguments, Visit visit) {
@@ -103,7 +103,7 @@ std::vector<std::wstring> withAutomaticStartup(const std::vector<std::wstring>& 
         startupGiven = startupGiven || &option == &kStartup;
     });
     std::vector<std::wstring> result = arguments;
-    // With a value still pending, an appended option would become that value; the dependency
+    // With a value still pending, an appended option would become that value; POCO
     // reports the missing argument instead.
     if (registering && !startupGiven && !valuePending) {
         result.push_back(L"/startup=auto");

@@ -30,8 +30,8 @@ int wmain(int argc, wchar_t** argv) {
     if (result != 0 || !quorvane::registersService(arguments)) {
         return result;
     }
-    // The dependency registered the bare service; its restart actions and its dependency on WMI
-    // are added here, under the name the dependency gave it.
+    // POCO registered the bare service; its restart actions and its dependency on WMI
+    // are added here, under the name POCO gave it.
     const std::string failure =
         quorvane::completeServiceRegistration(agent.config().getString("application.baseName"));
     if (!failure.empty()) {

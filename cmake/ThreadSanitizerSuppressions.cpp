@@ -1,5 +1,5 @@
 // Compiled into every program built with ThreadSanitizer that links the endpoint (see the
-// top-level CMakeLists.txt). The dependency's libraries are not instrumented, so ThreadSanitizer
+// top-level CMakeLists.txt). POCO's libraries are not instrumented, so ThreadSanitizer
 // does not see their atomic reference counts, and reports as races two orderings those counts
 // guarantee:
 // - a connection thread removes its stop delegate from the server's event while the stopping

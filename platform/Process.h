@@ -30,7 +30,7 @@ void waitForTermination(const std::function<void()>& applicationWait);
 // on the same port fails instead of sharing it.
 void bindListeningSocket(Poco::Net::ServerSocket& socket, Poco::UInt16 port, int backlog);
 
-// Completes the registration of the service `serviceName` that the dependency has just made
+// Completes the registration of the service `serviceName` that POCO has just made
 // (/registerService): restarted 5 s after every failure, the count of failures reset after a day,
 // an error exit counting as a failure; started after WMI (Winmgmt); its event source registered.
 // On failure the registration is

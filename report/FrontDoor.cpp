@@ -110,7 +110,7 @@ class ConnectionReturns {
 namespace {
 
 // A connection whose head the front door has read out of the socket: the connection thread reads
-// those bytes first, then the socket, so the dependency's session sees the stream unchanged.
+// those bytes first, then the socket, so POCO's session sees the stream unchanged.
 // When POCO closes it after the response, a client that may still be sending gets the
 // end of the response (FIN) at once and the connection goes back to the front door to be drained.
 class HeadFirstSocketImpl : public Poco::Net::StreamSocketImpl {
@@ -127,7 +127,7 @@ class HeadFirstSocketImpl : public Poco::Net::StreamSocketImpl {
     const std::string& head() const { return head_; }
 
     // Appends what the socket has: the count, 0 at the end of the stream, -1 when nothing is
-    // there now. The descriptor is non-blocking from its accept while the dependency still takes
+    // there now. The descriptor is non-blocking from its accept while POCO still takes
     // it for blocking (that saves switching the mode there and back), so the system's "nothing
     // now" is taken here directly rather than as POCO's time-out exception, which
     // would cost more than the rest of an accept.

@@ -15,7 +15,7 @@ namespace quorvane {
 
 namespace {
 
-// Without a length the dependency closes the connection itself, except for HEAD, where it
+// Without a length POCO closes the connection itself, except for HEAD, where it
 // computes a length of its own and keeps the connection (holding a connection thread for the
 // keep-alive time). Every method is answered alike: one response, then the connection closes.
 void closeAfterResponse(Poco::Net::HTTPServerResponse& response) {

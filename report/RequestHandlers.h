@@ -37,7 +37,7 @@ class NotFileHandler : public Poco::Net::HTTPRequestHandler {
                        Poco::Net::HTTPServerResponse& response) override;
 };
 
-// A request line the server cannot answer in kind (no HTTP version): 400, as the dependency
+// A request line the server cannot answer in kind (no HTTP version): 400, as POCO
 // answers the requests it cannot parse.
 class BadRequestHandler : public Poco::Net::HTTPRequestHandler {
   public:

@@ -9,7 +9,7 @@ namespace quorvane {
 namespace {
 
 constexpr int kEnd = -1;  // the reader's end of stream
-// The dependency's limits (HTTPRequest, MessageHeader, its header stream's line buffer).
+// POCO's limits (HTTPRequest, MessageHeader, its header stream's line buffer).
 constexpr std::size_t kMaxMethod = 32;
 constexpr std::size_t kMaxTarget = 16384;
 constexpr std::size_t kMaxVersion = 8;

@@ -1,8 +1,8 @@
-// When a request head has arrived: the bytes a client sent so far, read the way the dependency's
+// When a request head has arrived: the bytes a client sent so far, read the way POCO's
 // HTTP server reads a request line and header (POCO 1.11: line by line, at most 4092 bytes a
 // line, an empty line ends the head; the limits on method, target, version, field names, values
 // and the number of fields). A connection is given to a connection thread only once its reading
-// there will not wait for the client, so the rule must match the dependency's own, byte for byte:
+// there will not wait for the client, so the rule must match POCO's own, byte for byte:
 // one that thought a head complete too early would let a slow client hold a thread again.
 #pragma once
 
@@ -14,7 +14,7 @@ namespace quorvane {
 class RequestHeadScanner {
   public:
     // `received` holds every byte of the connection so far and only grows between calls. True
-    // once the dependency would read its request from these bytes without waiting for more:
+    // once POCO would read its request from these bytes without waiting for more:
     // the head is complete, or so malformed that it is answered with 400 at once.
     bool complete(const std::string& received);
 

@@ -25,7 +25,7 @@ void uninitializeCom() {
     CoUninitialize();
 }
 
-// The dependency's console control and service handlers end its wait; there are no signals to
+// POCO's console control and service handlers end its wait; there are no signals to
 // block.
 void blockTerminationSignals() {}
 

@@ -1,4 +1,4 @@
-// What /registerService adds to the registration the dependency makes, which leaves a service
+// What /registerService adds to the registration POCO makes, which leaves a service
 // that stays down after a crash and may start before WMI at boot.
 #include "platform/Process.h"
 

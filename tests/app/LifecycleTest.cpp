@@ -46,7 +46,7 @@ TEST(LifecycleTest, ASecondAgentOnATakenPortEndsWithSeventy) {
 
 TEST(LifecycleTest, AnUndefinedOptionIsRefusedByTheCommandLineParser) {
     AgentProcess agent({"--no-such-option"});
-    // The dependency's Unix server application ends with its configuration-error code.
+    // POCO's Unix server application ends with its configuration-error code.
     EXPECT_EQ(agent.waitForExit(), 78);
     EXPECT_NE(agent.output().find("no-such-option"), std::string::npos) << agent.output();
 }

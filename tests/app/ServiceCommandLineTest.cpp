@@ -26,7 +26,7 @@ TEST(ServiceCommandLineTest, RegistrationWithoutStartupGetsAutomaticStart) {
     }
 }
 
-// The dependency takes every unambiguous prefix of "startup" (no other option begins with "s"),
+// POCO takes every unambiguous prefix of "startup" (no other option begins with "s"),
 // with its value after "=", ":" or as the next argument.
 TEST(ServiceCommandLineTest, AStartupOptionInAnySpellingTheDependencyAcceptsIsKept) {
     for (const wchar_t* startup :
@@ -43,12 +43,12 @@ TEST(ServiceCommandLineTest, EverythingElseIsLeftAsGiven) {
              Arguments{L"agent.exe"},
              Arguments{L"agent.exe", L"/unregisterService"},
              Arguments{L"agent.exe", L"/u"},
-             // Not options on Windows: without "/" the dependency leaves them as arguments.
+             // Not options on Windows: without "/" POCO leaves them as arguments.
              Arguments{L"agent.exe", L"registerService"},
              Arguments{L"agent.exe", L"-registerService"},
              Arguments{L"agent.exe", L"--registerService"},
              Arguments{L"/registerService"},
-             // Longer than any option: unknown, refused by the dependency.
+             // Longer than any option: unknown, refused by POCO.
              Arguments{L"agent.exe", L"/registerServiceNow"},
              // A value still missing: appending would make "/startup=auto" the display name.
              Arguments{L"agent.exe", L"/registerService", L"/displayName"},

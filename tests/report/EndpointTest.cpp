@@ -130,7 +130,7 @@ TEST_F(EndpointTest, TheStatusLineIsHttp10OrHttp11WhateverTheClientSent) {
     }
 }
 
-// HEAD gets a length of the dependency's own and would keep the connection (and a connection
+// HEAD gets a length of POCO's own and would keep the connection (and a connection
 // thread) for the keep-alive time; it must end like every other method. A pipelined second
 // request on the same connection is not answered.
 TEST_F(EndpointTest, HeadIsAnsweredOnceAndTheConnectionCloses) {

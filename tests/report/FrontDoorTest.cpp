@@ -49,8 +49,8 @@ class SentSoFarSocketImpl : public Poco::Net::StreamSocketImpl {
     bool& wanted;
 };
 
-// The dependency's own server reading a request from those bytes: true when it would wait.
-bool dependencyWaits(const std::string& bytes) {
+// POCO's own server reading a request from those bytes: true when it would wait.
+bool pocoWaits(const std::string& bytes) {
     bool wanted = false;
     Poco::Net::StreamSocket socket(new SentSoFarSocketImpl(bytes, wanted));
     Poco::Net::HTTPServerParams::Ptr params = new Poco::Net::HTTPServerParams;
@@ -64,14 +64,14 @@ bool dependencyWaits(const std::string& bytes) {
     return wanted;
 }
 
-// How many bytes of `bytes` the dependency needs before it reads the request without waiting
+// How many bytes of `bytes` POCO needs before it reads the request without waiting
 // (more than all when it would still wait). Waiting ends for good once it ends, so a binary
 // search finds it.
-std::size_t dependencyNeeds(const std::string& bytes) {
+std::size_t pocoNeeds(const std::string& bytes) {
     std::size_t low = 0, high = bytes.size() + 1;
     while (low < high) {
         const std::size_t middle = (low + high) / 2;
-        if (middle <= bytes.size() && !dependencyWaits(bytes.substr(0, middle))) {
+        if (middle <= bytes.size() && !pocoWaits(bytes.substr(0, middle))) {
             high = middle;
         } else {
             low = middle + 1;
@@ -95,7 +95,7 @@ std::size_t scannerNeeds(const std::string& bytes) {
 }
 
 void expectCompleteAtTheSameByte(const std::string& bytes) {
-    EXPECT_EQ(scannerNeeds(bytes), dependencyNeeds(bytes))
+    EXPECT_EQ(scannerNeeds(bytes), pocoNeeds(bytes))
         << testing::PrintToString(bytes.substr(0, 80)) << " (" << bytes.size() << " bytes)";
 }
 

@@ -83,7 +83,7 @@ TEST(XmlWriterTest, Utf16TextIsEscapedLikeItsUtf8) {
               "?z");
 }
 
-// The dependency's DOM writer with the report's settings writes the same bytes, apart from the
+// POCO's DOM writer with the report's settings writes the same bytes, apart from the
 // apostrophe it leaves unescaped and the white space it turns into character references.
 TEST(XmlWriterTest, MatchesThePocoDomWriterLayout) {
     using namespace Poco::XML;

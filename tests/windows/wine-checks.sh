@@ -294,7 +294,7 @@ check "a second /unregisterService exits 70 (got $code)" [ "$code" -eq 70 ]
 check "the service manager has forgotten the unregistered service" \
     wait_until 30 service_gone quorvane-agent
 
-# The shortest spelling of the startup option the dependency accepts.
+# The shortest spelling of the startup option POCO accepts.
 # Wine's service manager may still answer "database locked" or "marked for deletion" for a
 # moment: those two are retried, anything else fails at once.
 for attempt in 1 2 3; do
