@@ -7,7 +7,7 @@
 # their own, with loopback only; that needs root.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh iproute2
+scripts/deps.sh iproute2 libxml2-utils
 build_dir=${BUILD_DIR:-build}
 cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DQUORVANE_SANITIZE="${QUORVANE_SANITIZE:-}" >/dev/null
