@@ -9,11 +9,11 @@ set(QUORVANE_PLATFORM_NEUTRAL_SOURCES
     platform/PerfData.cpp
 )
 
-# The WMI probes and session operations: the Windows back end's, but plain logic, so other systems
-# build them as well (quorvane_wmi_probes) and the tests run them against fakes.
+# The WMI probes and property readers (platform/wmi): the Windows back end's, but plain logic, so
+# other systems build them as well (quorvane_wmi_probes) and the tests run them against fakes.
 set(QUORVANE_WMI_PROBE_SOURCES
-    ${PROJECT_SOURCE_DIR}/platform/windows/WmiAccess.cpp
-    ${PROJECT_SOURCE_DIR}/platform/windows/WmiProbes.cpp
+    ${PROJECT_SOURCE_DIR}/platform/wmi/WmiAccess.cpp
+    ${PROJECT_SOURCE_DIR}/platform/wmi/WmiProbes.cpp
 )
 
 # The agent's version as four 16-bit numbers from the project version; parts it leaves out are 0.

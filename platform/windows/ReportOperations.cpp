@@ -15,6 +15,7 @@
 #include "platform/PerfData.h"
 #include "platform/VersionNaming.h"
 #include "platform/windows/VersionResourceBlock.h"
+#include "platform/windows/WindowsVersion.h"
 #include "report/ReportOperations.h"
 
 // The agent's UTF-16 strings are char16_t; Windows hands out wchar_t, the same 16-bit units.
@@ -50,8 +51,8 @@ const wchar_t* asWide(const char16_t* text) {
     return reinterpret_cast<const wchar_t*>(text);
 }
 
-// A fresh record on every call. GetVersionExW's result is not tested: on failure the record stays
-// zero-filled, which names the system "Unknown" with no service pack.
+}  // namespace
+
 VersionInfoRecord readVersionInfo() {
     OSVERSIONINFOEXW info;
     std::memset(&info, 0, sizeof info);
@@ -78,8 +79,6 @@ VersionInfoRecord readVersionInfo() {
     return record;
 }
 
-// GetProductInfo is looked up at run time: systems before Vista do not have it. A missing module,
-// a missing entry point or a failed call all give 0.
 std::uint32_t queryProductType(std::uint32_t majorVersion, std::uint32_t minorVersion,
                                std::uint32_t servicePackMajor, std::uint32_t servicePackMinor) {
     using GetProductInfoFunction = BOOL(WINAPI*)(DWORD, DWORD, DWORD, DWORD, PDWORD);
@@ -101,6 +100,8 @@ std::uint32_t queryProductType(std::uint32_t majorVersion, std::uint32_t minorVe
     }
     return productType;
 }
+
+namespace {
 
 // One copy of the executable's version resource; values are found with VerQueryValueW and never
 // read beyond the block, whatever length the query reports.

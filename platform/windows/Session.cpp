@@ -1,4 +1,5 @@
 #include "WindowsSession.h"
+#include "platform/wmi/WmiConnection.h"
 
 namespace quorvane {
 
@@ -24,6 +25,12 @@ void Session::close() {
         state_->wmi.close();
         state_.reset();
     }
+}
+
+// The WMI probes read through the session's WmiSession; null once it is closed.
+WmiConnection* wmiConnectionOf(Session& session) {
+    SessionState* state = session.state();
+    return state != nullptr ? &state->wmi : nullptr;
 }
 
 }  // namespace quorvane

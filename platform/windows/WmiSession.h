@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "WmiConnection.h"
+#include "platform/wmi/WmiConnection.h"
 
 struct IWbemLocator;
 struct IWbemServices;

@@ -1,4 +1,5 @@
-# The Windows back end: WMI, the Win32 memory, version and performance-data calls.
+# The Windows back end: the WMI probes (platform/wmi) over its WmiSession, the Win32 memory, version
+# and performance-data calls.
 list(APPEND QUORVANE_BACKEND_SOURCES
     ${QUORVANE_WMI_PROBE_SOURCES}
     platform/windows/Process.cpp
@@ -6,7 +7,7 @@ list(APPEND QUORVANE_BACKEND_SOURCES
     platform/windows/EventLog.cpp
     platform/windows/Session.cpp
     platform/windows/WmiSession.cpp
-    platform/windows/Probes.cpp
+    platform/windows/MemoryStatus.cpp
     platform/windows/ReportOperations.cpp
 )
 list(APPEND QUORVANE_BACKEND_LIBS ole32 oleaut32 wbemuuid version advapi32)

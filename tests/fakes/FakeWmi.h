@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/windows/WmiConnection.h"
+#include "platform/wmi/WmiConnection.h"
 
 namespace quorvane::fake {
 

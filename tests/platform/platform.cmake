@@ -1,9 +1,11 @@
 # Platform layer tests.
 
-# The WMI probes and session operations of the Windows back end, over the fakes in fakes/FakeWmi.h.
+# The WMI probes and property readers of the Windows back end (platform/wmi), over the fakes in
+# fakes/FakeWmi.h. The test binary stands in for the back end's session, so it must not link
+# quorvane_platform, whose back end defines the probe operations too.
 add_library(quorvane_wmi_probes STATIC ${QUORVANE_WMI_PROBE_SOURCES})
 target_link_libraries(quorvane_wmi_probes PUBLIC quorvane_model)
-add_executable(wmi_probe_tests platform/ProbesTest.cpp platform/WmiAccessTest.cpp)
+add_executable(wmi_probe_tests platform/wmi/WmiProbesTest.cpp platform/wmi/WmiAccessTest.cpp)
 target_include_directories(wmi_probe_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(wmi_probe_tests PRIVATE quorvane_wmi_probes GTest::gtest GTest::gtest_main)
 gtest_discover_tests(wmi_probe_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "platform")

@@ -15,10 +15,11 @@
 #include <utility>
 #include <vector>
 
-#include "platform/Session.h"
 #include "platform/AgentIdentity.h"
+#include "platform/Session.h"
 #include "platform/VersionNaming.h"
 #include "platform/windows/VersionResourceBlock.h"
+#include "platform/windows/WindowsVersion.h"
 #include "report/ReportOperations.h"
 #include "snapshot/SystemSnapshot.h"
 
@@ -101,33 +102,31 @@ TEST_F(ReportOperationsTest, UptimeFollowsTheLivePerformanceData) {
 }
 
 TEST_F(ReportOperationsTest, NamesFollowTheVersionTheSystemReports) {
-    OSVERSIONINFOEXW info;
-    std::memset(&info, 0, sizeof info);
-    info.dwOSVersionInfoSize = sizeof info;
-    ASSERT_TRUE(GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&info)));
-    VersionInfoRecord record;
-    record.dwOSVersionInfoSize = info.dwOSVersionInfoSize;
-    record.dwMajorVersion = info.dwMajorVersion;
-    record.dwMinorVersion = info.dwMinorVersion;
-    record.dwBuildNumber = info.dwBuildNumber;
-    record.dwPlatformId = info.dwPlatformId;
-    std::memcpy(record.szCSDVersion, info.szCSDVersion, sizeof record.szCSDVersion);
-    record.wServicePackMajor = info.wServicePackMajor;
-    record.wServicePackMinor = info.wServicePackMinor;
-    record.wSuiteMask = info.wSuiteMask;
-    record.wProductType = info.wProductType;
-    const ProductTypeLookup productType = [](std::uint32_t major, std::uint32_t minor,
-                                             std::uint32_t spMajor, std::uint32_t spMinor) {
-        DWORD type = 0;
-        return GetProductInfo(major, minor, spMajor, spMinor, &type) ? type : 0u;
-    };
-    RecordProperty("version", std::to_string(info.dwMajorVersion) + "." +
-                                  std::to_string(info.dwMinorVersion) + "." +
-                                  std::to_string(info.dwBuildNumber));
+    const VersionInfoRecord record = readVersionInfo();
+    // GetVersion packs the same numbers into one value (the top bit clear on NT, the build below
+    // it): the record was filled and copied whole.
+    const DWORD packed = GetVersion();
+    EXPECT_EQ(record.dwOSVersionInfoSize, sizeof(OSVERSIONINFOEXW));
+    EXPECT_EQ(record.dwPlatformId, (packed & 0x80000000u) == 0 ? kPlatformWin32Nt : 0u);
+    EXPECT_EQ(record.dwMajorVersion, LOBYTE(LOWORD(packed)));
+    EXPECT_EQ(record.dwMinorVersion, HIBYTE(LOWORD(packed)));
+    EXPECT_EQ(record.dwBuildNumber, HIWORD(packed) & 0x7FFFu);
+    RecordProperty("version", std::to_string(record.dwMajorVersion) + "." +
+                                  std::to_string(record.dwMinorVersion) + "." +
+                                  std::to_string(record.dwBuildNumber));
 
-    const std::u16string name = productNameFromVersionInfo(record, productType);
+    // The product type looked up at run time is the one the linked call answers.
+    DWORD linked = 0;
+    ASSERT_TRUE(GetProductInfo(record.dwMajorVersion, record.dwMinorVersion,
+                               record.wServicePackMajor, record.wServicePackMinor, &linked));
+    EXPECT_NE(linked, 0u);
+    EXPECT_EQ(queryProductType(record.dwMajorVersion, record.dwMinorVersion,
+                               record.wServicePackMajor, record.wServicePackMinor),
+              linked);
+
+    const std::u16string name = productNameFromVersionInfo(record, queryProductType);
     EXPECT_EQ(windowsProductName(), name);
-    EXPECT_EQ(windowsFullName(), fullNameFromVersionInfo(record, productType));
+    EXPECT_EQ(windowsFullName(), fullNameFromVersionInfo(record, queryProductType));
     EXPECT_EQ(windowsServicePack(), servicePackFromVersionInfo(record));
     // The system the agent runs on is one it knows.
     EXPECT_NE(name, u"Unknown");

@@ -9,9 +9,8 @@
 
 #include "FakeWbem.h"
 #include "WindowsSession.h"
-#include "WmiProbes.h"
 #include "WmiSession.h"
-#include "platform/windows/WmiAccess.h"
+#include "platform/wmi/WmiAccess.h"
 #include "snapshot/Probes.h"
 #include "snapshot/SystemSnapshot.h"
 
@@ -87,10 +86,10 @@ TEST_F(WmiSessionTest, EmptyEnumerationAsksWmiOnce) {
     services.answer(L"Win32_Processor", {walk({})});
     BiosInfo bios;
     setTextField(bios.name, u"kept");
-    EXPECT_EQ(wmi::queryBios(bios, session), 0);
+    EXPECT_EQ(queryBios(bios, platformSession), 0);
     EXPECT_EQ(field(bios.name), u"kept");
     std::vector<ProcessorInfo> processors(1);
-    EXPECT_EQ(wmi::queryProcessors(processors, session), 0);
+    EXPECT_EQ(queryProcessors(processors, platformSession), 0);
     EXPECT_TRUE(processors.empty());
     ASSERT_EQ(services.enumerators.size(), 2u);
     EXPECT_EQ(services.enumerators[0]->timeouts.size(), 1u);
@@ -111,7 +110,7 @@ TEST_F(WmiSessionTest, TimeOutOrErrorOnTheFirstNextFailsTheEnumeration) {
     std::vector<ProcessorInfo> processors(1);
     setTextField(processors[0].deviceId, u"kept");
     for (const HRESULT result : results) {
-        EXPECT_EQ(wmi::queryProcessors(processors, session), -1) << std::hex << result;
+        EXPECT_EQ(queryProcessors(processors, platformSession), -1) << std::hex << result;
     }
     ASSERT_EQ(processors.size(), 1u);
     EXPECT_EQ(field(processors[0].deviceId), u"kept");
@@ -128,11 +127,11 @@ TEST_F(WmiSessionTest, TimeOutOrErrorLaterInTheWalkLeavesNoPartialList) {
                                          walk({instance(cpu0)})});
     std::vector<ProcessorInfo> processors(2);
     setTextField(processors[1].deviceId, u"kept");
-    EXPECT_EQ(wmi::queryProcessors(processors, session), -1);
-    EXPECT_EQ(wmi::queryProcessors(processors, session), -1);
+    EXPECT_EQ(queryProcessors(processors, platformSession), -1);
+    EXPECT_EQ(queryProcessors(processors, platformSession), -1);
     ASSERT_EQ(processors.size(), 2u);
     EXPECT_EQ(field(processors[1].deviceId), u"kept");
-    EXPECT_EQ(wmi::queryProcessors(processors, session), 1);
+    EXPECT_EQ(queryProcessors(processors, platformSession), 1);
     ASSERT_EQ(processors.size(), 1u);
     EXPECT_EQ(field(processors[0].deviceId), u"CPU0");
     EXPECT_TRUE(cpu0.balanced());
@@ -148,9 +147,9 @@ TEST_F(WmiSessionTest, OneWalkSharesAFiveSecondBudget) {
     slow.elapsedMs = 300;
     services.answer(L"Win32_Processor", {slow, walk({})});
     std::vector<ProcessorInfo> processors;
-    EXPECT_EQ(wmi::queryProcessors(processors, session), 3);
+    EXPECT_EQ(queryProcessors(processors, platformSession), 3);
     EXPECT_EQ(services.enumerators.at(0)->timeouts, (std::vector<LONG>{4700, 3500, 500, 0}));
-    EXPECT_EQ(wmi::queryProcessors(processors, session), 0);
+    EXPECT_EQ(queryProcessors(processors, platformSession), 0);
     EXPECT_EQ(services.enumerators.at(1)->timeouts, (std::vector<LONG>{5000}));
 }
 
@@ -166,7 +165,7 @@ TEST_F(WmiSessionTest, OnlyAnExactSuccessStartsAWalk) {
     const std::u16string diskQuery = u"Select * from Win32_LogicalDisk Where DriveType = 3";
     services.answer(std::wstring(diskQuery.begin(), diskQuery.end()), {walk({})});
     DiskTable disks;
-    EXPECT_EQ(wmi::queryLogicalDisks(disks, session), 0);
+    EXPECT_EQ(queryLogicalDisks(disks, platformSession), 0);
     EXPECT_EQ(services.calls.back().kind, L"WQL");
     EXPECT_EQ(services.calls.back().flags, kQueryFlags);
     EXPECT_TRUE(services.calls.back().wellFormed);

@@ -1,5 +1,5 @@
 // The WMI session operations the probes use: WmiSession answers them from WMI in root\cimv2, the
-// tests from fakes (tests/fakes/FakeWmi.h).
+// tests from fakes (tests/fakes/FakeWmi.h). Plain logic, built on every system.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +9,8 @@
 #include "snapshot/TextField.h"
 
 namespace quorvane {
+
+class Session;
 
 // One property value as a Get call delivers it.
 struct WmiValue {
@@ -43,5 +45,10 @@ class WmiConnection {
     virtual std::unique_ptr<WmiEnumerator> enumerateClass(const char16_t* className) = 0;
     virtual std::unique_ptr<WmiEnumerator> execWqlQuery(const char16_t* wqlText) = 0;
 };
+
+// The one seam between the probes and a back end: the connection the session reads WMI through,
+// or null once the session is closed (the probes then fail like a failed enumeration). The
+// Windows back end defines it over its WmiSession, the tests over a fake connection.
+WmiConnection* wmiConnectionOf(Session& session);
 
 }  // namespace quorvane

@@ -1,15 +1,29 @@
-// The probes on WMI, over the session operations of WmiAccess.h. Plain logic: the tests run them
-// on any system against the fakes in tests/fakes/FakeWmi.h.
-#include "WmiProbes.h"
+// The probe operations on WMI, over the session's connection (WmiConnection.h) and the property
+// readers of WmiAccess.h. Plain logic: the Windows back end links them over its WmiSession, the
+// tests on any system over the fakes in tests/fakes/FakeWmi.h.
+#include "snapshot/Probes.h"
 
 #include <initializer_list>
+#include <memory>
 
 #include "WmiAccess.h"
+#include "WmiConnection.h"
 #include "snapshot/ProbeResults.h"
 
-namespace quorvane::wmi {
+namespace quorvane {
 
 namespace {
+
+// A closed session has no connection: its probes fail as a failed enumeration does.
+std::unique_ptr<WmiEnumerator> enumerateClass(Session& session, const char16_t* className) {
+    WmiConnection* connection = wmiConnectionOf(session);
+    return connection != nullptr ? connection->enumerateClass(className) : nullptr;
+}
+
+std::unique_ptr<WmiEnumerator> execWqlQuery(Session& session, const char16_t* wqlText) {
+    WmiConnection* connection = wmiConnectionOf(session);
+    return connection != nullptr ? connection->execWqlQuery(wqlText) : nullptr;
+}
 
 struct TextProperty {
     const char16_t* name;
@@ -18,9 +32,9 @@ struct TextProperty {
 
 // Reads the first instance of a class straight into the destination's fields. The destination
 // is not cleared first: a property that cannot be read keeps what the field held before.
-int querySingleInstance(WmiConnection& session, const char16_t* className,
+int querySingleInstance(Session& session, const char16_t* className,
                         std::initializer_list<TextProperty> properties) {
-    const std::unique_ptr<WmiEnumerator> enumerator = session.enumerateClass(className);
+    const std::unique_ptr<WmiEnumerator> enumerator = enumerateClass(session, className);
     if (!enumerator) {
         return -1;
     }
@@ -38,7 +52,7 @@ int querySingleInstance(WmiConnection& session, const char16_t* className,
 
 }  // namespace
 
-int queryBios(BiosInfo& bios, WmiConnection& session) {
+int queryBios(BiosInfo& bios, Session& session) {
     return querySingleInstance(session, u"Win32_BIOS",
                                {{u"SMBIOSBIOSVersion", &bios.smbiosBiosVersion},
                                 {u"Manufacturer", &bios.manufacturer},
@@ -47,7 +61,7 @@ int queryBios(BiosInfo& bios, WmiConnection& session) {
                                 {u"Version", &bios.version}});
 }
 
-int queryComputerSystem(ComputerSystemInfo& computerSystem, WmiConnection& session) {
+int queryComputerSystem(ComputerSystemInfo& computerSystem, Session& session) {
     return querySingleInstance(session, u"Win32_ComputerSystem",
                                {{u"Domain", &computerSystem.domain},
                                 {u"Manufacturer", &computerSystem.manufacturer},
@@ -56,15 +70,15 @@ int queryComputerSystem(ComputerSystemInfo& computerSystem, WmiConnection& sessi
                                 {u"PrimaryOwnerName", &computerSystem.primaryOwnerName}});
 }
 
-int queryOperatingSystem(OperatingSystemInfo& operatingSystem, WmiConnection& session) {
+int queryOperatingSystem(OperatingSystemInfo& operatingSystem, Session& session) {
     return querySingleInstance(session, u"Win32_OperatingSystem",
                                {{u"Version", &operatingSystem.version},
                                 {u"LastBootUpTime", &operatingSystem.lastBootUpTime},
                                 {u"LocalDateTime", &operatingSystem.localDateTime}});
 }
 
-int queryProcessors(std::vector<ProcessorInfo>& processors, WmiConnection& session) {
-    const std::unique_ptr<WmiEnumerator> enumerator = session.enumerateClass(u"Win32_Processor");
+int queryProcessors(std::vector<ProcessorInfo>& processors, Session& session) {
+    const std::unique_ptr<WmiEnumerator> enumerator = enumerateClass(session, u"Win32_Processor");
     if (!enumerator) {
         return -1;
     }
@@ -90,9 +104,9 @@ int queryProcessors(std::vector<ProcessorInfo>& processors, WmiConnection& sessi
         [&enumerator] { return enumerator->reachedEnd(); });
 }
 
-int queryLogicalDisks(DiskTable& disks, WmiConnection& session) {
+int queryLogicalDisks(DiskTable& disks, Session& session) {
     const std::unique_ptr<WmiEnumerator> enumerator =
-        session.execWqlQuery(u"Select * from Win32_LogicalDisk Where DriveType = 3");
+        execWqlQuery(session, u"Select * from Win32_LogicalDisk Where DriveType = 3");
     if (!enumerator) {
         return -1;
     }
@@ -111,10 +125,11 @@ int queryLogicalDisks(DiskTable& disks, WmiConnection& session) {
     });
 }
 
-int queryCpuTimes(WmiConnection& session, CpuTimesSample& sample) {
-    const std::unique_ptr<WmiEnumerator> enumerator = session.execWqlQuery(
-        u"Select PercentPrivilegedTime,PercentUserTime,TimeStamp_Sys100NS from "
-        u"Win32_PerfRawData_PerfOS_Processor Where Name='_Total'");
+int queryCpuTimes(Session& session, CpuTimesSample& sample) {
+    const std::unique_ptr<WmiEnumerator> enumerator =
+        execWqlQuery(session,
+                     u"Select PercentPrivilegedTime,PercentUserTime,TimeStamp_Sys100NS from "
+                     u"Win32_PerfRawData_PerfOS_Processor Where Name='_Total'");
     if (!enumerator) {
         return -1;
     }
@@ -126,4 +141,4 @@ int queryCpuTimes(WmiConnection& session, CpuTimesSample& sample) {
     return 1;
 }
 
-}  // namespace quorvane::wmi
+}  // namespace quorvane

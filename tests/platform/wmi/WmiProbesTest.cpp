@@ -1,12 +1,39 @@
+// The WMI probes, as the snapshot calls them, over a session whose connection is a fake.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "fakes/FakeWmi.h"
-#include "platform/windows/WmiProbes.h"
+#include "platform/Session.h"
+#include "platform/wmi/WmiConnection.h"
+#include "snapshot/Probes.h"
 
 namespace quorvane {
+
+// This binary's back end: a session over a fake connection, in place of the Windows one.
+struct SessionState {
+    WmiConnection* wmi;
+};
+
+Session::Session() = default;
+Session::Session(std::unique_ptr<SessionState> state) : state_(std::move(state)) {}
+Session::~Session() = default;
+bool Session::open() {
+    return state_ != nullptr;
+}
+bool Session::retryOpen() {
+    return state_ != nullptr;
+}
+void Session::close() {
+    state_.reset();
+}
+
+WmiConnection* wmiConnectionOf(Session& session) {
+    return session.state() != nullptr ? session.state()->wmi : nullptr;
+}
+
 namespace {
 
 using fake::FakeInstance;
@@ -43,6 +70,7 @@ std::vector<FakeInstance> disks(int count) {
 class ProbesTest : public ::testing::Test {
   protected:
     fake::FakeWmiConnection source;
+    Session session{std::make_unique<SessionState>(SessionState{&source})};
 };
 
 // --- single-instance probes ------------------------------------------------------------------
@@ -55,7 +83,7 @@ TEST_F(ProbesTest, BiosTakesTheFirstInstanceOnlyAndStopsWalking) {
                                      {u"Version", textValue(u"ACME - 1")}},
                                     {{u"Manufacturer", textValue(u"Second")}}});
     BiosInfo bios;
-    EXPECT_EQ(wmi::queryBios(bios, source), 1);
+    EXPECT_EQ(queryBios(bios, session), 1);
     EXPECT_EQ(field(bios.smbiosBiosVersion), u"1.2.3");
     EXPECT_EQ(field(bios.manufacturer), u"Acme");
     EXPECT_EQ(field(bios.name), u"Acme BIOS");
@@ -79,7 +107,7 @@ TEST_F(ProbesTest, ComputerSystemReadsItsPropertiesInOrder) {
                                                {u"Name", textValue(u"HOST1")},
                                                {u"PrimaryOwnerName", nullValue()}}});
     ComputerSystemInfo computer;
-    EXPECT_EQ(wmi::queryComputerSystem(computer, source), 1);
+    EXPECT_EQ(queryComputerSystem(computer, session), 1);
     EXPECT_EQ(field(computer.domain), u"corp.example");
     EXPECT_EQ(field(computer.model), u"Box 9");
     EXPECT_EQ(field(computer.name), u"HOST1");
@@ -97,7 +125,7 @@ TEST_F(ProbesTest, NullAndMissingTextPropertiesKeepTheEarlierContent) {
     OperatingSystemInfo os;
     setTextField(os.lastBootUpTime, u"20261201080000.000000+060");
     setTextField(os.localDateTime, u"20261209101112.000000+060");
-    EXPECT_EQ(wmi::queryOperatingSystem(os, source), 1);
+    EXPECT_EQ(queryOperatingSystem(os, session), 1);
     EXPECT_EQ(field(os.version), u"10.0.19045");
     EXPECT_EQ(field(os.lastBootUpTime), u"20261201080000.000000+060");
     EXPECT_EQ(field(os.localDateTime), u"20261209101112.000000+060");
@@ -109,11 +137,11 @@ TEST_F(ProbesTest, LaterOperatingSystemRefreshKeepsLocalTimeWhoseReadFails) {
                       {u"LastBootUpTime", textValue(u"20261201080000.000000+060")},
                       {u"LocalDateTime", textValue(u"20261209101112.000000+060")}}});
     OperatingSystemInfo os;
-    ASSERT_EQ(wmi::queryOperatingSystem(os, source), 1);
+    ASSERT_EQ(queryOperatingSystem(os, session), 1);
     source.setClass(u"Win32_OperatingSystem",
                     {{{u"Version", textValue(u"10.1")},
                       {u"LastBootUpTime", textValue(u"20261201080000.000000+060")}}});
-    EXPECT_EQ(wmi::queryOperatingSystem(os, source), 1);
+    EXPECT_EQ(queryOperatingSystem(os, session), 1);
     EXPECT_EQ(field(os.version), u"10.1");
     EXPECT_EQ(field(os.localDateTime), u"20261209101112.000000+060");
 }
@@ -126,22 +154,55 @@ TEST_F(ProbesTest, SingleInstanceProbesLeaveTheirDestinationOnFailureOrNoInstanc
     OperatingSystemInfo os;
     setTextField(os.version, u"earlier");
 
-    EXPECT_EQ(wmi::queryBios(bios, source), -1);
-    EXPECT_EQ(wmi::queryComputerSystem(computer, source), -1);
-    EXPECT_EQ(wmi::queryOperatingSystem(os, source), -1);
+    EXPECT_EQ(queryBios(bios, session), -1);
+    EXPECT_EQ(queryComputerSystem(computer, session), -1);
+    EXPECT_EQ(queryOperatingSystem(os, session), -1);
     EXPECT_EQ(source.log().nextCalls, 0);
 
     source.setClass(u"Win32_BIOS", {});
     source.setClass(u"Win32_ComputerSystem", {});
     source.setClass(u"Win32_OperatingSystem", {});
-    EXPECT_EQ(wmi::queryBios(bios, source), 0);
-    EXPECT_EQ(wmi::queryComputerSystem(computer, source), 0);
-    EXPECT_EQ(wmi::queryOperatingSystem(os, source), 0);
+    EXPECT_EQ(queryBios(bios, session), 0);
+    EXPECT_EQ(queryComputerSystem(computer, session), 0);
+    EXPECT_EQ(queryOperatingSystem(os, session), 0);
     EXPECT_EQ(source.log().enumeratorsReleased, 3);
 
     EXPECT_EQ(field(bios.name), u"earlier");
     EXPECT_EQ(field(computer.name), u"earlier");
     EXPECT_EQ(field(os.version), u"earlier");
+}
+
+// A closed session has no connection: every probe fails without asking the source.
+TEST_F(ProbesTest, ClosedSessionFailsEveryProbeAndKeepsTheDestinations) {
+    source.setClass(u"Win32_BIOS", {{{u"Name", textValue(u"late")}}});
+    source.setClass(u"Win32_ComputerSystem", {{{u"Name", textValue(u"late")}}});
+    source.setClass(u"Win32_OperatingSystem", {{{u"Version", textValue(u"late")}}});
+    source.setClass(u"Win32_Processor", {{{u"DeviceID", textValue(u"late")}}});
+    source.setQuery(kDiskQuery, disks(1));
+    source.setQuery(kCpuQuery, {{{u"PercentUserTime", textValue(u"1")}}});
+    session.close();
+
+    BiosInfo bios;
+    setTextField(bios.name, u"earlier");
+    ComputerSystemInfo computer;
+    OperatingSystemInfo os;
+    std::vector<ProcessorInfo> processors(1);
+    DiskTable table;
+    table[0].inUse = 1;
+    CpuTimesSample sample{5, 6, 7};
+    EXPECT_EQ(queryBios(bios, session), -1);
+    EXPECT_EQ(queryComputerSystem(computer, session), -1);
+    EXPECT_EQ(queryOperatingSystem(os, session), -1);
+    EXPECT_EQ(queryProcessors(processors, session), -1);
+    EXPECT_EQ(queryLogicalDisks(table, session), -1);
+    EXPECT_EQ(queryCpuTimes(session, sample), -1);
+
+    EXPECT_EQ(field(bios.name), u"earlier");
+    EXPECT_EQ(processors.size(), 1u);
+    EXPECT_EQ(table[0].inUse, 1);
+    EXPECT_EQ(sample.percentUserTime, 6u);
+    EXPECT_TRUE(source.log().enumeratedClasses.empty());
+    EXPECT_TRUE(source.log().queries.empty());
 }
 
 // --- processors --------------------------------------------------------------------------------
@@ -161,7 +222,7 @@ TEST_F(ProbesTest, ProcessorsKeepEnumerationOrderAndMissingCountsAreZero) {
                       {u"NumberOfCores", nullValue()}}});
     std::vector<ProcessorInfo> processors(3);
     setTextField(processors[0].name, u"stale");
-    EXPECT_EQ(wmi::queryProcessors(processors, source), 2);
+    EXPECT_EQ(queryProcessors(processors, session), 2);
     ASSERT_EQ(processors.size(), 2u);
     EXPECT_EQ(field(processors[0].deviceId), u"CPU0");
     EXPECT_EQ(field(processors[0].name), u"Xeon");
@@ -181,23 +242,23 @@ TEST_F(ProbesTest, ProcessorsKeepEnumerationOrderAndMissingCountsAreZero) {
 TEST_F(ProbesTest, ProcessorListIsEmptiedOnlyAfterASuccessfulEnumeration) {
     std::vector<ProcessorInfo> processors(2);
     setTextField(processors[1].deviceId, u"CPU1");
-    EXPECT_EQ(wmi::queryProcessors(processors, source), -1);
+    EXPECT_EQ(queryProcessors(processors, session), -1);
     ASSERT_EQ(processors.size(), 2u);
     EXPECT_EQ(field(processors[1].deviceId), u"CPU1");
 
     source.setClass(u"Win32_Processor", {});
-    EXPECT_EQ(wmi::queryProcessors(processors, source), 0);
+    EXPECT_EQ(queryProcessors(processors, session), 0);
     EXPECT_TRUE(processors.empty());
 }
 
 TEST_F(ProbesTest, WalksCutShortByATimeOutAreFailuresAndKeepTheDestination) {
     source.setClass(u"Win32_Processor", {{{u"DeviceID", textValue(u"CPU0")}},
-                                      {{u"DeviceID", textValue(u"CPU1")}},
-                                      {{u"DeviceID", textValue(u"CPU2")}}});
+                                         {{u"DeviceID", textValue(u"CPU1")}},
+                                         {{u"DeviceID", textValue(u"CPU2")}}});
     source.timeOutClassAfter(u"Win32_Processor", 2);
     std::vector<ProcessorInfo> processors(1);
     setTextField(processors[0].deviceId, u"earlier");
-    EXPECT_EQ(wmi::queryProcessors(processors, source), -1);
+    EXPECT_EQ(queryProcessors(processors, session), -1);
     ASSERT_EQ(processors.size(), 1u);
     EXPECT_EQ(field(processors[0].deviceId), u"earlier");
     EXPECT_EQ(source.log().instancesReleased, 2);
@@ -206,7 +267,7 @@ TEST_F(ProbesTest, WalksCutShortByATimeOutAreFailuresAndKeepTheDestination) {
     source.setClass(u"Win32_BIOS", {{{u"Name", textValue(u"late")}}});
     source.timeOutClassAfter(u"Win32_BIOS", 0);
     BiosInfo bios;
-    EXPECT_EQ(wmi::queryBios(bios, source), -1);
+    EXPECT_EQ(queryBios(bios, session), -1);
     EXPECT_EQ(field(bios.name), u"");
 }
 
@@ -215,10 +276,10 @@ TEST_F(ProbesTest, WalksCutShortByATimeOutAreFailuresAndKeepTheDestination) {
 TEST_F(ProbesTest, ThreeDisksAfterFiveLeaveTheOtherSlotsEmpty) {
     source.setQuery(kDiskQuery, disks(5));
     DiskTable table;
-    ASSERT_EQ(wmi::queryLogicalDisks(table, source), 5);
+    ASSERT_EQ(queryLogicalDisks(table, session), 5);
     source.setQuery(kDiskQuery,
                     {diskInstance(u"X:", 7), diskInstance(u"Y:", 8), diskInstance(u"Z:", 9)});
-    EXPECT_EQ(wmi::queryLogicalDisks(table, source), 3);
+    EXPECT_EQ(queryLogicalDisks(table, session), 3);
     EXPECT_EQ(field(table[0].deviceId), u"X:");
     EXPECT_EQ(field(table[2].deviceId), u"Z:");
     EXPECT_EQ(table[2].size, 9u);
@@ -236,7 +297,7 @@ TEST_F(ProbesTest, ThreeDisksAfterFiveLeaveTheOtherSlotsEmpty) {
 TEST_F(ProbesTest, TwentySevenDisksFillAllSlotsAndTheLastIsNeverRequested) {
     source.setQuery(kDiskQuery, disks(27));
     DiskTable table;
-    EXPECT_EQ(wmi::queryLogicalDisks(table, source), 26);
+    EXPECT_EQ(queryLogicalDisks(table, session), 26);
     EXPECT_EQ(source.log().nextCalls, 26);
     EXPECT_EQ(source.log().instancesDelivered, 26);
     EXPECT_EQ(source.log().instancesReleased, 26);
@@ -251,9 +312,9 @@ TEST_F(ProbesTest, TwentySevenDisksFillAllSlotsAndTheLastIsNeverRequested) {
 TEST_F(ProbesTest, FailedDiskQueryKeepsThePreviousTable) {
     source.setQuery(kDiskQuery, disks(2));
     DiskTable table;
-    ASSERT_EQ(wmi::queryLogicalDisks(table, source), 2);
+    ASSERT_EQ(queryLogicalDisks(table, session), 2);
     source.removeQuery(kDiskQuery);
-    EXPECT_EQ(wmi::queryLogicalDisks(table, source), -1);
+    EXPECT_EQ(queryLogicalDisks(table, session), -1);
     EXPECT_EQ(table[0].inUse, 1);
     EXPECT_EQ(table[1].inUse, 1);
     EXPECT_EQ(field(table[1].deviceId), u"1:");
@@ -265,7 +326,7 @@ TEST_F(ProbesTest, DiskWithUnreadablePropertiesIsStillInUse) {
     source.setQuery(kDiskQuery, {{{u"DeviceID", textValue(u"C:")}, {u"VolumeName", nullValue()}},
                                  {{u"Size", nullValue()}, {u"FreeSpace", textValue(u"")}}});
     DiskTable table;
-    EXPECT_EQ(wmi::queryLogicalDisks(table, source), 2);
+    EXPECT_EQ(queryLogicalDisks(table, session), 2);
     EXPECT_EQ(table[0].inUse, 1);
     EXPECT_EQ(field(table[0].deviceId), u"C:");
     EXPECT_EQ(field(table[0].volumeName), u"");
@@ -283,9 +344,9 @@ TEST_F(ProbesTest, DiskWithUnreadablePropertiesIsStillInUse) {
 TEST_F(ProbesTest, NoFixedDiskEmptiesEverySlot) {
     source.setQuery(kDiskQuery, disks(4));
     DiskTable table;
-    ASSERT_EQ(wmi::queryLogicalDisks(table, source), 4);
+    ASSERT_EQ(queryLogicalDisks(table, session), 4);
     source.setQuery(kDiskQuery, {});
-    EXPECT_EQ(wmi::queryLogicalDisks(table, source), 0);
+    EXPECT_EQ(queryLogicalDisks(table, session), 0);
     for (const DiskInfo& disk : table) {
         EXPECT_EQ(disk.inUse, 0);
     }
@@ -298,7 +359,7 @@ TEST_F(ProbesTest, CpuTimesReadTheThreeCountersOfTheTotalInstance) {
                                  {u"PercentUserTime", textValue(u"2000")},
                                  {u"TimeStamp_Sys100NS", textValue(u"5000")}}});
     CpuTimesSample sample;
-    EXPECT_EQ(wmi::queryCpuTimes(source, sample), 1);
+    EXPECT_EQ(queryCpuTimes(session, sample), 1);
     EXPECT_EQ(sample.percentPrivilegedTime, 1000u);
     EXPECT_EQ(sample.percentUserTime, 2000u);
     EXPECT_EQ(sample.timeStampSys100NS, 5000u);
@@ -309,7 +370,7 @@ TEST_F(ProbesTest, UnreadableCounterIsZeroInThisSample) {
     source.setQuery(kCpuQuery, {{{u"PercentPrivilegedTime", textValue(u"")},
                                  {u"TimeStamp_Sys100NS", textValue(u"77")}}});
     CpuTimesSample sample{5, 6, 7};
-    EXPECT_EQ(wmi::queryCpuTimes(source, sample), 1);
+    EXPECT_EQ(queryCpuTimes(session, sample), 1);
     EXPECT_EQ(sample.percentPrivilegedTime, 0u);
     EXPECT_EQ(sample.percentUserTime, 0u);
     EXPECT_EQ(sample.timeStampSys100NS, 77u);
@@ -317,9 +378,9 @@ TEST_F(ProbesTest, UnreadableCounterIsZeroInThisSample) {
 
 TEST_F(ProbesTest, CpuTimesLeaveTheSampleWhenTheQueryFailsOrFindsNoTotal) {
     CpuTimesSample sample{5, 6, 7};
-    EXPECT_EQ(wmi::queryCpuTimes(source, sample), -1);
+    EXPECT_EQ(queryCpuTimes(session, sample), -1);
     source.setQuery(kCpuQuery, {});
-    EXPECT_EQ(wmi::queryCpuTimes(source, sample), 1);
+    EXPECT_EQ(queryCpuTimes(session, sample), 1);
     EXPECT_EQ(sample.percentPrivilegedTime, 5u);
     EXPECT_EQ(sample.percentUserTime, 6u);
     EXPECT_EQ(sample.timeStampSys100NS, 7u);

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "fakes/FakeWmi.h"
-#include "platform/windows/WmiAccess.h"
+#include "platform/wmi/WmiAccess.h"
 
 namespace quorvane {
 namespace {
