@@ -25,8 +25,6 @@ struct SessionState {
     std::string credentials = credentialsDirectory();
     // The operating system's LocalDateTime.
     WallClock wallClock = wallClockNow;
-    // The unit of /proc/stat (USER_HZ).
-    std::uint64_t ticksPerSecond = systemTicksPerSecond();
     // Size and free space of each fixed disk.
     FileSystemFiguresReader fileSystemFigures = statFileSystems;
 
@@ -37,6 +35,9 @@ struct SessionState {
 
     // The /proc files every refresh reads, open between refreshes.
     OpenProcFiles procFiles;
+    // /proc/stat as queryOperatingSystem read it for the refresh under way, taken by the
+    // queryCpuTimes that ends the refresh: one read gives the boot time and the processor times.
+    std::optional<ProcStat> refreshProcStat;
     // The operating system's names, read by the refresh, shown by the reports.
     OsReleaseReader osRelease;
 };

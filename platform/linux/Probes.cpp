@@ -3,6 +3,8 @@
 // and a processor's or disk's field empty or 0, as a null WMI property does on Windows.
 #include "snapshot/Probes.h"
 
+#include <utility>
+
 #include "CpuInfo.h"
 #include "HostIdentity.h"
 #include "LinuxSession.h"
@@ -75,8 +77,10 @@ int queryOperatingSystem(OperatingSystemInfo& operatingSystem, Session& session)
         state->kernelRelease = SystemFiles(state->root).readValue("/proc/sys/kernel/osrelease");
     }
     setText(operatingSystem.version, state->kernelRelease);
-    if (const std::optional<ProcStat> stat =
-            ProcStatReader(state->root, &state->procFiles).read()) {
+    // This refresh's read of /proc/stat, kept for its processor times (queryCpuTimes). Read anew
+    // on every refresh, so what an earlier refresh left is replaced, never used.
+    state->refreshProcStat = ProcStatReader(state->root, &state->procFiles).read();
+    if (const std::optional<ProcStat>& stat = state->refreshProcStat) {
         if (stat->bootTime && *stat->bootTime <= static_cast<std::uint64_t>(INT64_MAX)) {
             setText(operatingSystem.lastBootUpTime,
                     localCimDateTime(static_cast<std::int64_t>(*stat->bootTime), 0));
@@ -166,25 +170,27 @@ int queryCpuTimes(Session& session, CpuTimesSample& sample) {
     if (state == nullptr) {
         return -1;
     }
-    const std::optional<ProcStat> stat = ProcStatReader(state->root, &state->procFiles).read();
+    // The refresh's read, taken so that no later call sees it. A sample without one (the first
+    // refresh's baseline, taken before the operating system's probe) reads the file itself.
+    std::optional<ProcStat> stat = std::exchange(state->refreshProcStat, std::nullopt);
+    if (!stat) {
+        stat = ProcStatReader(state->root, &state->procFiles).read();
+    }
     if (!stat || !stat->total) {
         return -1;
     }
-    // Privileged time is system time with the time spent serving interrupts; user time includes
-    // niced processes. The time stamp counts in the same ticks: all the time of the processors,
-    // busy, idle, waiting or stolen. Busy time can therefore never outrun it, however short the
-    // interval, and an interval without a whole tick has a time stamp that did not move. Each
-    // part is converted on its own and the stamp is their sum, so rounding cannot break that
-    // either. All are averaged over the online processors, as the "_Total" instance of Windows is.
+    // In clock ticks (USER_HZ) of the "cpu" line, summed over the processors: the load is a
+    // ratio, so neither the unit nor the number of processors matters, and nothing is divided by
+    // a count of online processors that may differ between two samples. Privileged time is system
+    // time with the time spent serving interrupts; user time includes niced processes. The time
+    // stamp is all the time of the processors, busy, idle, waiting or stolen, so busy time can
+    // never outrun it, however short the interval, and an interval without a whole tick has a time
+    // stamp that did not move.
     const CpuTimesLine& total = *stat->total;
-    const std::uint64_t online = stat->processors.empty() ? 1 : stat->processors.size();
-    const auto averaged = [&](std::uint64_t ticks) {
-        return ticksTo100ns(ticks, state->ticksPerSecond) / online;
-    };
-    sample.percentPrivilegedTime = averaged(total.system + total.irq + total.softirq);
-    sample.percentUserTime = averaged(total.user + total.nice);
-    sample.timeStampSys100NS = sample.percentPrivilegedTime + sample.percentUserTime +
-                               averaged(total.idle + total.iowait + total.steal);
+    sample.percentPrivilegedTime = total.system + total.irq + total.softirq;
+    sample.percentUserTime = total.user + total.nice;
+    sample.timeStampSys100NS = sample.percentPrivilegedTime + sample.percentUserTime + total.idle +
+                               total.iowait + total.steal;
     return 1;
 }
 

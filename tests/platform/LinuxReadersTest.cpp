@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "CimDateTime.h"
 #include "CpuInfo.h"
 #include "HostIdentity.h"
@@ -48,7 +50,6 @@ TEST(LinuxProbesTest, ProcessorWithoutPackageOrModelFieldsReportsOnlyWhatIsThere
 }
 
 TEST(CpuInfoTest, CoreIdsCountCoresWhenCpuCoresIsMissing) {
-    EXPECT_EQ(ticksTo100ns(3, 1024), 29296u);  // 3/1024 s = 29296.875 units
     const auto packages = groupPackages(
         parseCpuInfo("processor : 0\nphysical id : 0\ncore id : 0\nflags : fpu\n"
                      "cpu family : 6\nmodel : 1\nstepping : 2\nvendor_id : GenuineIntel\n\n"
@@ -198,6 +199,37 @@ TEST(LinuxProbesTest, OperatingSystemTimesAreLocalWithTheirOffset) {
     // btime 1765000000 is 2025-12-06 05:46:40 UTC; the clock reads 2025-12-09 10:11:12.5 UTC.
     EXPECT_EQ(text(os.lastBootUpTime), "20251206111640.000000+330");
     EXPECT_EQ(text(os.localDateTime), "20251209154112.500000+330");
+}
+
+// One read of /proc/stat per refresh: the processor times that end a refresh come from the read
+// that gave its boot time, even when the file changed since; the next sample reads anew. The
+// counters are the "cpu" line's ticks, summed over the processors.
+TEST(LinuxProbesTest, ProcessorTimesComeFromTheReadThatGaveTheBootTime) {
+    namespace fs = std::filesystem;
+    const fs::path root = fs::temp_directory_path() / ("quorvane-stat-" + std::to_string(getpid()));
+    fs::create_directories(root / "proc");
+    const auto useStat = [&root](const std::string& fixture) {
+        fs::copy_file(kFixtures + "/" + fixture + "/proc/stat", root / "proc/stat",
+                      fs::copy_options::overwrite_existing);
+    };
+    useStat("machine");
+    Session session = sessionOver(root.string());
+    OperatingSystemInfo os;
+    ASSERT_EQ(queryOperatingSystem(os, session), 1);
+    useStat("load-after");
+    CpuTimesSample refreshed;
+    ASSERT_EQ(queryCpuTimes(session, refreshed), 1);
+    CpuTimesSample next;
+    ASSERT_EQ(queryCpuTimes(session, next), 1);
+    fs::remove_all(root);
+    // machine: user 10000 + nice 500; system 3000 + irq 100 + softirq 200; idle 80000 + iowait 400.
+    EXPECT_EQ(refreshed.percentUserTime, 10500u);
+    EXPECT_EQ(refreshed.percentPrivilegedTime, 3300u);
+    EXPECT_EQ(refreshed.timeStampSys100NS, 94200u);
+    // load-after: 950 of 2000 ticks busy since.
+    EXPECT_EQ(next.percentUserTime - refreshed.percentUserTime, 700u);
+    EXPECT_EQ(next.percentPrivilegedTime - refreshed.percentPrivilegedTime, 250u);
+    EXPECT_EQ(next.timeStampSys100NS - refreshed.timeStampSys100NS, 2000u);
 }
 
 // --- the BIOS serial number --------------------------------------------------------------------
