@@ -35,9 +35,8 @@ struct SessionState {
 
     // The /proc files every refresh reads, open between refreshes.
     OpenProcFiles procFiles;
-    // /proc/stat as queryOperatingSystem read it for the refresh under way, taken by the
-    // queryCpuTimes that ends the refresh: one read gives the boot time and the processor times.
-    std::optional<ProcStat> refreshProcStat;
+    // /proc/stat as queryCpuTimes read it last; queryOperatingSystem takes the boot time from it.
+    std::optional<ProcStat> latestProcStat;
     // The operating system's names, read by the refresh, shown by the reports.
     OsReleaseReader osRelease;
 };

@@ -3,8 +3,6 @@
 // and a processor's or disk's field empty or 0, as a null WMI property does on Windows.
 #include "snapshot/Probes.h"
 
-#include <utility>
-
 #include "CpuInfo.h"
 #include "HostIdentity.h"
 #include "LinuxSession.h"
@@ -77,10 +75,13 @@ int queryOperatingSystem(OperatingSystemInfo& operatingSystem, Session& session)
         state->kernelRelease = SystemFiles(state->root).readValue("/proc/sys/kernel/osrelease");
     }
     setText(operatingSystem.version, state->kernelRelease);
-    // This refresh's read of /proc/stat, kept for its processor times (queryCpuTimes). Read anew
-    // on every refresh, so what an earlier refresh left is replaced, never used.
-    state->refreshProcStat = ProcStatReader(state->root, &state->procFiles).read();
-    if (const std::optional<ProcStat>& stat = state->refreshProcStat) {
+    // The boot time comes from the processor times' latest read of /proc/stat (the last refresh's,
+    // or this one's baseline), so that a refresh reads the file once. It only moves when the
+    // clock is set, and then shows one refresh later.
+    if (!state->latestProcStat) {
+        state->latestProcStat = ProcStatReader(state->root, &state->procFiles).read();
+    }
+    if (const std::optional<ProcStat>& stat = state->latestProcStat) {
         if (stat->bootTime && *stat->bootTime <= static_cast<std::uint64_t>(INT64_MAX)) {
             setText(operatingSystem.lastBootUpTime,
                     localCimDateTime(static_cast<std::int64_t>(*stat->bootTime), 0));
@@ -170,12 +171,8 @@ int queryCpuTimes(Session& session, CpuTimesSample& sample) {
     if (state == nullptr) {
         return -1;
     }
-    // The refresh's read, taken so that no later call sees it. A sample without one (the first
-    // refresh's baseline, taken before the operating system's probe) reads the file itself.
-    std::optional<ProcStat> stat = std::exchange(state->refreshProcStat, std::nullopt);
-    if (!stat) {
-        stat = ProcStatReader(state->root, &state->procFiles).read();
-    }
+    state->latestProcStat = ProcStatReader(state->root, &state->procFiles).read();
+    const std::optional<ProcStat>& stat = state->latestProcStat;
     if (!stat || !stat->total) {
         return -1;
     }

@@ -3,6 +3,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -201,35 +202,45 @@ TEST(LinuxProbesTest, OperatingSystemTimesAreLocalWithTheirOffset) {
     EXPECT_EQ(text(os.localDateTime), "20251209154112.500000+330");
 }
 
-// One read of /proc/stat per refresh: the processor times that end a refresh come from the read
-// that gave its boot time, even when the file changed since; the next sample reads anew. The
-// counters are the "cpu" line's ticks, summed over the processors.
-TEST(LinuxProbesTest, ProcessorTimesComeFromTheReadThatGaveTheBootTime) {
+// One read of /proc/stat per refresh: the boot time comes from the processor times' latest read,
+// even when the file changed since, and follows the file from their next read. The counters are
+// the "cpu" line's ticks, summed over the processors.
+TEST(LinuxProbesTest, BootTimeComesFromTheProcessorTimesRead) {
     namespace fs = std::filesystem;
     const fs::path root = fs::temp_directory_path() / ("quorvane-stat-" + std::to_string(getpid()));
     fs::create_directories(root / "proc");
-    const auto useStat = [&root](const std::string& fixture) {
-        fs::copy_file(kFixtures + "/" + fixture + "/proc/stat", root / "proc/stat",
-                      fs::copy_options::overwrite_existing);
-    };
-    useStat("machine");
+    fs::copy_file(kFixtures + "/machine/proc/stat", root / "proc/stat");
     Session session = sessionOver(root.string());
-    OperatingSystemInfo os;
-    ASSERT_EQ(queryOperatingSystem(os, session), 1);
-    useStat("load-after");
-    CpuTimesSample refreshed;
-    ASSERT_EQ(queryCpuTimes(session, refreshed), 1);
-    CpuTimesSample next;
-    ASSERT_EQ(queryCpuTimes(session, next), 1);
+    CpuTimesSample baseline;
+    ASSERT_EQ(queryCpuTimes(session, baseline), 1);
+    // load-after, booted an hour later.
+    std::ifstream in(kFixtures + "/load-after/proc/stat");
+    std::string later((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::size_t at = later.find("btime 1765000000");
+    ASSERT_NE(at, std::string::npos);
+    later.replace(at, 16, "btime 1765003600");
+    std::ofstream(root / "proc/stat", std::ios::trunc) << later;
+
+    OperatingSystemInfo before;
+    ASSERT_EQ(queryOperatingSystem(before, session), 1);
+    CpuTimesSample current;
+    ASSERT_EQ(queryCpuTimes(session, current), 1);
+    OperatingSystemInfo after;
+    ASSERT_EQ(queryOperatingSystem(after, session), 1);
     fs::remove_all(root);
+    Session machine = sessionOver(kFixtures + "/machine");
+    OperatingSystemInfo machineOs;
+    ASSERT_EQ(queryOperatingSystem(machineOs, machine), 1);
+    EXPECT_EQ(text(before.lastBootUpTime), text(machineOs.lastBootUpTime));
+    EXPECT_NE(text(after.lastBootUpTime), text(machineOs.lastBootUpTime));
     // machine: user 10000 + nice 500; system 3000 + irq 100 + softirq 200; idle 80000 + iowait 400.
-    EXPECT_EQ(refreshed.percentUserTime, 10500u);
-    EXPECT_EQ(refreshed.percentPrivilegedTime, 3300u);
-    EXPECT_EQ(refreshed.timeStampSys100NS, 94200u);
+    EXPECT_EQ(baseline.percentUserTime, 10500u);
+    EXPECT_EQ(baseline.percentPrivilegedTime, 3300u);
+    EXPECT_EQ(baseline.timeStampSys100NS, 94200u);
     // load-after: 950 of 2000 ticks busy since.
-    EXPECT_EQ(next.percentUserTime - refreshed.percentUserTime, 700u);
-    EXPECT_EQ(next.percentPrivilegedTime - refreshed.percentPrivilegedTime, 250u);
-    EXPECT_EQ(next.timeStampSys100NS - refreshed.timeStampSys100NS, 2000u);
+    EXPECT_EQ(current.percentUserTime - baseline.percentUserTime, 700u);
+    EXPECT_EQ(current.percentPrivilegedTime - baseline.percentPrivilegedTime, 250u);
+    EXPECT_EQ(current.timeStampSys100NS - baseline.timeStampSys100NS, 2000u);
 }
 
 // --- the BIOS serial number --------------------------------------------------------------------
