@@ -71,6 +71,10 @@ struct MemoryInfo {
     std::uint64_t ullAvailExtendedVirtual = 0;
 };
 
+// Accumulated processor times, named after the WMI counters. Only the ratio of two differences
+// is used, so each back end keeps its own unit: 100 ns on Windows, as WMI gives them; clock ticks
+// (USER_HZ) summed over the processors on Linux, where the time stamp is all their time, busy,
+// idle, waiting or stolen.
 struct CpuTimesSample {
     std::uint64_t percentPrivilegedTime = 0;
     std::uint64_t percentUserTime = 0;

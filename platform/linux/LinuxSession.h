@@ -25,8 +25,6 @@ struct SessionState {
     std::string credentials = credentialsDirectory();
     // The operating system's LocalDateTime.
     WallClock wallClock = wallClockNow;
-    // The unit of /proc/stat (USER_HZ).
-    std::uint64_t ticksPerSecond = systemTicksPerSecond();
     // Size and free space of each fixed disk.
     FileSystemFiguresReader fileSystemFigures = statFileSystems;
 
@@ -37,6 +35,8 @@ struct SessionState {
 
     // The /proc files every refresh reads, open between refreshes.
     OpenProcFiles procFiles;
+    // /proc/stat as queryCpuTimes read it last; queryOperatingSystem takes the boot time from it.
+    std::optional<ProcStat> latestProcStat;
     // The operating system's names, read by the refresh, shown by the reports.
     OsReleaseReader osRelease;
 };

@@ -75,8 +75,13 @@ int queryOperatingSystem(OperatingSystemInfo& operatingSystem, Session& session)
         state->kernelRelease = SystemFiles(state->root).readValue("/proc/sys/kernel/osrelease");
     }
     setText(operatingSystem.version, state->kernelRelease);
-    if (const std::optional<ProcStat> stat =
-            ProcStatReader(state->root, &state->procFiles).read()) {
+    // The boot time comes from the processor times' latest read of /proc/stat (the last refresh's,
+    // or this one's baseline), so that a refresh reads the file once. It only moves when the
+    // clock is set, and then shows one refresh later.
+    if (!state->latestProcStat) {
+        state->latestProcStat = ProcStatReader(state->root, &state->procFiles).read();
+    }
+    if (const std::optional<ProcStat>& stat = state->latestProcStat) {
         if (stat->bootTime && *stat->bootTime <= static_cast<std::uint64_t>(INT64_MAX)) {
             setText(operatingSystem.lastBootUpTime,
                     localCimDateTime(static_cast<std::int64_t>(*stat->bootTime), 0));
@@ -166,25 +171,23 @@ int queryCpuTimes(Session& session, CpuTimesSample& sample) {
     if (state == nullptr) {
         return -1;
     }
-    const std::optional<ProcStat> stat = ProcStatReader(state->root, &state->procFiles).read();
+    state->latestProcStat = ProcStatReader(state->root, &state->procFiles).read();
+    const std::optional<ProcStat>& stat = state->latestProcStat;
     if (!stat || !stat->total) {
         return -1;
     }
-    // Privileged time is system time with the time spent serving interrupts; user time includes
-    // niced processes. The time stamp counts in the same ticks: all the time of the processors,
-    // busy, idle, waiting or stolen. Busy time can therefore never outrun it, however short the
-    // interval, and an interval without a whole tick has a time stamp that did not move. Each
-    // part is converted on its own and the stamp is their sum, so rounding cannot break that
-    // either. All are averaged over the online processors, as the "_Total" instance of Windows is.
+    // In clock ticks (USER_HZ) of the "cpu" line, summed over the processors: the load is a
+    // ratio, so neither the unit nor the number of processors matters, and nothing is divided by
+    // a count of online processors that may differ between two samples. Privileged time is system
+    // time with the time spent serving interrupts; user time includes niced processes. The time
+    // stamp is all the time of the processors, busy, idle, waiting or stolen, so busy time can
+    // never outrun it, however short the interval, and an interval without a whole tick has a time
+    // stamp that did not move.
     const CpuTimesLine& total = *stat->total;
-    const std::uint64_t online = stat->processors.empty() ? 1 : stat->processors.size();
-    const auto averaged = [&](std::uint64_t ticks) {
-        return ticksTo100ns(ticks, state->ticksPerSecond) / online;
-    };
-    sample.percentPrivilegedTime = averaged(total.system + total.irq + total.softirq);
-    sample.percentUserTime = averaged(total.user + total.nice);
-    sample.timeStampSys100NS = sample.percentPrivilegedTime + sample.percentUserTime +
-                               averaged(total.idle + total.iowait + total.steal);
+    sample.percentPrivilegedTime = total.system + total.irq + total.softirq;
+    sample.percentUserTime = total.user + total.nice;
+    sample.timeStampSys100NS = sample.percentPrivilegedTime + sample.percentUserTime + total.idle +
+                               total.iowait + total.steal;
     return 1;
 }
 

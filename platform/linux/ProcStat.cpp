@@ -1,7 +1,5 @@
 #include "ProcStat.h"
 
-#include <unistd.h>
-
 #include "SystemFiles.h"
 #include "TextScan.h"
 
@@ -19,8 +17,8 @@ ProcStat parseProcStat(const std::string& text) {
             }
             return;
         }
-        if (key.substr(0, 3) != "cpu" ||
-            key.find_first_not_of("0123456789", 3) != std::string_view::npos) {
+        // Only the sum over all processors; their own lines ("cpu0", ...) are not needed.
+        if (key != "cpu") {
             return;
         }
         // user nice system idle iowait irq softirq steal; later kernels append guest time (already
@@ -41,7 +39,6 @@ ProcStat parseProcStat(const std::string& text) {
             return;
         }
         CpuTimesLine times;
-        times.name = std::string(key);
         times.user = values[0];
         times.nice = values[1];
         times.system = values[2];
@@ -50,11 +47,7 @@ ProcStat parseProcStat(const std::string& text) {
         times.irq = values[5];
         times.softirq = values[6];
         times.steal = values[7];
-        if (key == "cpu") {
-            stat.total = times;
-        } else {
-            stat.processors.push_back(times);
-        }
+        stat.total = times;
     });
     return stat;
 }
@@ -68,21 +61,6 @@ std::optional<ProcStat> ProcStatReader::read() const {
         return std::nullopt;
     }
     return parseProcStat(*text);
-}
-
-std::uint64_t systemTicksPerSecond() {
-    const long ticks = sysconf(_SC_CLK_TCK);
-    return ticks > 0 ? static_cast<std::uint64_t>(ticks) : 100;
-}
-
-std::uint64_t ticksTo100ns(std::uint64_t ticks, std::uint64_t ticksPerSecond) {
-    constexpr std::uint64_t kUnitsPerSecond = 10000000;
-    if (ticksPerSecond == 0) {
-        return 0;
-    }
-    // Whole seconds first, so the product cannot leave 64 bits before the counters would.
-    return (ticks / ticksPerSecond) * kUnitsPerSecond +
-           (ticks % ticksPerSecond) * kUnitsPerSecond / ticksPerSecond;
 }
 
 }  // namespace quorvane

@@ -4,15 +4,13 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace quorvane {
 
 class OpenProcFiles;
 
-// One "cpu" line, in clock ticks (USER_HZ).
+// The "cpu" line: the times of all processors together, in clock ticks (USER_HZ).
 struct CpuTimesLine {
-    std::string name;  // "cpu" for the sum of all processors, "cpu0", "cpu1", ... for each
     std::uint64_t user = 0;
     std::uint64_t nice = 0;
     std::uint64_t system = 0;
@@ -25,7 +23,6 @@ struct CpuTimesLine {
 
 struct ProcStat {
     std::optional<CpuTimesLine> total;
-    std::vector<CpuTimesLine> processors;   // the online processors
     std::optional<std::uint64_t> bootTime;  // seconds since the epoch ("btime")
 };
 
@@ -41,11 +38,5 @@ class ProcStatReader {
     std::string root_;
     OpenProcFiles* open_;
 };
-
-// The unit of /proc/stat (USER_HZ), 100 when the system does not say.
-std::uint64_t systemTicksPerSecond();
-
-// Clock ticks to 100 ns units, exactly for any tick rate.
-std::uint64_t ticksTo100ns(std::uint64_t ticks, std::uint64_t ticksPerSecond);
 
 }  // namespace quorvane

@@ -56,7 +56,6 @@ TEST_F(LinuxGoldenTest, FixtureMachineRefreshedTwiceGivesTheGoldenReport) {
     auto state = std::make_unique<SessionState>();
     state->root = prefix;
     state->wallClock = [] { return std::optional<WallClockTime>({1765275072, 500000}); };
-    state->ticksPerSecond = 100;
     state->fileSystemFigures = [&](const std::vector<std::string>& paths) {
         std::vector<std::optional<FileSystemFigures>> answers;
         for (const std::string& path : paths) {

@@ -3,8 +3,11 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 #include "CimDateTime.h"
 #include "CpuInfo.h"
@@ -48,7 +51,6 @@ TEST(LinuxProbesTest, ProcessorWithoutPackageOrModelFieldsReportsOnlyWhatIsThere
 }
 
 TEST(CpuInfoTest, CoreIdsCountCoresWhenCpuCoresIsMissing) {
-    EXPECT_EQ(ticksTo100ns(3, 1024), 29296u);  // 3/1024 s = 29296.875 units
     const auto packages = groupPackages(
         parseCpuInfo("processor : 0\nphysical id : 0\ncore id : 0\nflags : fpu\n"
                      "cpu family : 6\nmodel : 1\nstepping : 2\nvendor_id : GenuineIntel\n\n"
@@ -198,6 +200,47 @@ TEST(LinuxProbesTest, OperatingSystemTimesAreLocalWithTheirOffset) {
     // btime 1765000000 is 2025-12-06 05:46:40 UTC; the clock reads 2025-12-09 10:11:12.5 UTC.
     EXPECT_EQ(text(os.lastBootUpTime), "20251206111640.000000+330");
     EXPECT_EQ(text(os.localDateTime), "20251209154112.500000+330");
+}
+
+// One read of /proc/stat per refresh: the boot time comes from the processor times' latest read,
+// even when the file changed since, and follows the file from their next read. The counters are
+// the "cpu" line's ticks, summed over the processors.
+TEST(LinuxProbesTest, BootTimeComesFromTheProcessorTimesRead) {
+    namespace fs = std::filesystem;
+    const fs::path root = fs::temp_directory_path() / ("quorvane-stat-" + std::to_string(getpid()));
+    fs::create_directories(root / "proc");
+    fs::copy_file(kFixtures + "/machine/proc/stat", root / "proc/stat");
+    Session session = sessionOver(root.string());
+    CpuTimesSample baseline;
+    ASSERT_EQ(queryCpuTimes(session, baseline), 1);
+    // load-after, booted an hour later.
+    std::ifstream in(kFixtures + "/load-after/proc/stat");
+    std::string later((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::size_t at = later.find("btime 1765000000");
+    ASSERT_NE(at, std::string::npos);
+    later.replace(at, 16, "btime 1765003600");
+    std::ofstream(root / "proc/stat", std::ios::trunc) << later;
+
+    OperatingSystemInfo before;
+    ASSERT_EQ(queryOperatingSystem(before, session), 1);
+    CpuTimesSample current;
+    ASSERT_EQ(queryCpuTimes(session, current), 1);
+    OperatingSystemInfo after;
+    ASSERT_EQ(queryOperatingSystem(after, session), 1);
+    fs::remove_all(root);
+    Session machine = sessionOver(kFixtures + "/machine");
+    OperatingSystemInfo machineOs;
+    ASSERT_EQ(queryOperatingSystem(machineOs, machine), 1);
+    EXPECT_EQ(text(before.lastBootUpTime), text(machineOs.lastBootUpTime));
+    EXPECT_NE(text(after.lastBootUpTime), text(machineOs.lastBootUpTime));
+    // machine: user 10000 + nice 500; system 3000 + irq 100 + softirq 200; idle 80000 + iowait 400.
+    EXPECT_EQ(baseline.percentUserTime, 10500u);
+    EXPECT_EQ(baseline.percentPrivilegedTime, 3300u);
+    EXPECT_EQ(baseline.timeStampSys100NS, 94200u);
+    // load-after: 950 of 2000 ticks busy since.
+    EXPECT_EQ(current.percentUserTime - baseline.percentUserTime, 700u);
+    EXPECT_EQ(current.percentPrivilegedTime - baseline.percentPrivilegedTime, 250u);
+    EXPECT_EQ(current.timeStampSys100NS - baseline.timeStampSys100NS, 2000u);
 }
 
 // --- the BIOS serial number --------------------------------------------------------------------
