@@ -11,6 +11,7 @@
 #include "ReportOperations.h"
 #include "XmlWriter.h"
 #include "snapshot/SystemSnapshot.h"
+#include "snapshot/Utf16.h"
 
 namespace quorvane {
 
@@ -46,12 +47,9 @@ std::string formatCimDateTime(const char16_t* text, std::size_t capacity) {
     std::size_t unit = 0;
     for (std::size_t k = 0; k < 15; ++k) {
         starts[k] = unit;
-        if (unit >= length) {
-            continue;
+        if (unit < length) {
+            nextUtf16CodePoint(text, length, unit);
         }
-        const bool pair = text[unit] >= 0xD800 && text[unit] <= 0xDBFF && unit + 1 < length &&
-                          text[unit + 1] >= 0xDC00 && text[unit + 1] <= 0xDFFF;
-        unit += pair ? 2 : 1;
     }
     std::string out;
     out.reserve(19);

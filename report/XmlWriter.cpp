@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "snapshot/Utf16.h"
 #include "snapshot/Utf8.h"
 
 namespace quorvane {
@@ -95,26 +96,19 @@ void appendEscapedXml(std::string& out, const char16_t* value, std::size_t lengt
         out.append(plain, gathered);
         gathered = 0;
     };
-    for (std::size_t i = 0; i < length; ++i) {
-        const char32_t unit = value[i];
+    std::size_t i = 0;
+    while (i < length) {
+        const char16_t unit = value[i];
         if (unit < 0x80 && isPlain(static_cast<unsigned char>(unit))) {
             if (gathered == sizeof plain) {
                 flush();
             }
             plain[gathered++] = static_cast<char>(unit);
+            ++i;
             continue;
         }
         flush();
-        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < length && value[i + 1] >= 0xDC00 &&
-            value[i + 1] <= 0xDFFF) {
-            appendEscapedCodePoint(out,
-                                   0x10000 + ((unit - 0xD800) << 10) + (value[i + 1] - 0xDC00));
-            ++i;
-        } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-            out.push_back('?');
-        } else {
-            appendEscapedCodePoint(out, unit);
-        }
+        appendEscapedCodePoint(out, nextUtf16CodePoint(value, length, i));
     }
     flush();
 }

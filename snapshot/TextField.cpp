@@ -2,20 +2,10 @@
 
 #include <algorithm>
 
+#include "Utf16.h"
 #include "Utf8.h"
 
 namespace quorvane {
-
-namespace {
-
-bool isHighSurrogate(char32_t unit) {
-    return unit >= 0xD800 && unit <= 0xDBFF;
-}
-bool isLowSurrogate(char32_t unit) {
-    return unit >= 0xDC00 && unit <= 0xDFFF;
-}
-
-}  // namespace
 
 void setTextField(TextField& field, const char16_t* text, std::size_t length) {
     const std::size_t n = std::min(length, kTextFieldLength);
@@ -25,10 +15,6 @@ void setTextField(TextField& field, const char16_t* text, std::size_t length) {
 
 void setTextField(TextField& field, const std::u16string& text) {
     setTextField(field, text.data(), text.size());
-}
-
-void clearTextField(TextField& field) {
-    field.fill(u'\0');
 }
 
 std::size_t textFieldLength(const TextField& field) {
@@ -42,21 +28,8 @@ std::u16string textFieldValue(const TextField& field) {
 std::string utf16ToUtf8(const char16_t* text, std::size_t length) {
     std::string out;
     out.reserve(length);
-    for (std::size_t i = 0; i < length; ++i) {
-        const char32_t unit = text[i];
-        if (isHighSurrogate(unit)) {
-            if (i + 1 < length && isLowSurrogate(text[i + 1])) {
-                const char32_t low = text[i + 1];
-                appendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
-                ++i;
-            } else {
-                out.push_back('?');
-            }
-        } else if (isLowSurrogate(unit)) {
-            out.push_back('?');
-        } else {
-            appendUtf8(out, unit);
-        }
+    for (std::size_t i = 0; i < length;) {
+        appendUtf8(out, nextUtf16CodePoint(text, length, i));
     }
     return out;
 }

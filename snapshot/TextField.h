@@ -17,7 +17,6 @@ using TextField = std::array<char16_t, kTextFieldLength>;
 // Copies at most kTextFieldLength units of `text` into `field` and zero-fills the rest.
 void setTextField(TextField& field, const char16_t* text, std::size_t length);
 void setTextField(TextField& field, const std::u16string& text);
-void clearTextField(TextField& field);
 
 // Number of units before the first zero unit, never more than kTextFieldLength.
 std::size_t textFieldLength(const TextField& field);

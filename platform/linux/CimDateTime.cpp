@@ -6,8 +6,8 @@
 
 namespace quorvane {
 
-std::optional<std::string> formatCimDateTime(const std::tm& local, long microseconds,
-                                             long utcOffsetMinutes) {
+std::optional<std::string> composeCimDateTime(const std::tm& local, long microseconds,
+                                              long utcOffsetMinutes) {
     const long year = static_cast<long>(local.tm_year) + 1900;
     const long offset = utcOffsetMinutes < 0 ? -utcOffsetMinutes : utcOffsetMinutes;
     if (year < 0 || year > 9999 || microseconds < 0 || microseconds > 999999 || offset > 999) {
@@ -30,7 +30,7 @@ std::optional<std::string> localCimDateTime(std::int64_t secondsSinceEpoch, long
     if (localtime_r(&seconds, &local) == nullptr) {
         return std::nullopt;
     }
-    return formatCimDateTime(local, microseconds, local.tm_gmtoff / 60);
+    return composeCimDateTime(local, microseconds, local.tm_gmtoff / 60);
 }
 
 std::optional<WallClockTime> wallClockNow() {

@@ -10,9 +10,10 @@
 
 namespace quorvane {
 
-// Nothing when a part does not fit its digits.
-std::optional<std::string> formatCimDateTime(const std::tm& local, long microseconds,
-                                             long utcOffsetMinutes);
+// The text of a broken-down local time, its microseconds and its offset; nothing when a part
+// does not fit its digits.
+std::optional<std::string> composeCimDateTime(const std::tm& local, long microseconds,
+                                              long utcOffsetMinutes);
 
 // A moment in the process's time zone.
 std::optional<std::string> localCimDateTime(std::int64_t secondsSinceEpoch, long microseconds);

@@ -1,11 +1,10 @@
 #include "CpuInfo.h"
 
-#include <cmath>
-#include <locale>
 #include <set>
-#include <sstream>
+#include <string_view>
 
 #include "SystemFiles.h"
+#include "snapshot/TextScan.h"
 
 namespace quorvane {
 
@@ -19,38 +18,48 @@ std::optional<std::string> field(const CpuInfoBlock& block, const char* key) {
     return found->second;
 }
 
+// At most 9 digits, so that any value fits in 32 bits.
 std::optional<std::uint32_t> unsignedField(const CpuInfoBlock& block, const char* key) {
     const std::optional<std::string> text = field(block, key);
-    if (!text || text->size() > 9 || text->find_first_not_of("0123456789") != std::string::npos) {
+    std::uint64_t value = 0;
+    if (!text || text->size() > 9 || !parseDecimal(*text, value)) {
         return std::nullopt;
     }
-    return static_cast<std::uint32_t>(std::stoul(*text));
+    return static_cast<std::uint32_t>(value);
 }
 
-// A clock in MHz such as "2096.016", rounded to the nearest whole MHz.
+// A clock in MHz such as "2096.016", rounded to the nearest whole MHz (a half up).
 std::optional<std::uint32_t> clockField(const CpuInfoBlock& block, const char* key) {
     const std::optional<std::string> text = field(block, key);
-    if (!text || text->find_first_not_of("0123456789.") != std::string::npos ||
-        text->find_first_of("0123456789") == std::string::npos) {
+    if (!text) {
         return std::nullopt;
     }
-    std::istringstream in(*text);
-    in.imbue(std::locale::classic());
-    double mhz = 0;
-    if (!(in >> mhz) || !(mhz >= 0 && mhz < 4.0e9)) {
+    const std::string_view clock(*text);
+    const std::size_t dot = clock.find('.');
+    const std::string_view whole = clock.substr(0, dot);
+    const std::string_view fraction =
+        dot == std::string_view::npos ? std::string_view() : clock.substr(dot + 1);
+    std::uint64_t mhz = 0;
+    const bool wellFormed = (!whole.empty() || !fraction.empty()) &&
+                            (whole.empty() || parseDecimal(whole, mhz)) &&
+                            fraction.find_first_not_of("0123456789") == std::string_view::npos;
+    if (!wellFormed || mhz >= 4000000000u) {
         return std::nullopt;
     }
-    return static_cast<std::uint32_t>(std::lround(mhz));
+    if (!fraction.empty() && fraction.front() >= '5') {
+        ++mhz;
+    }
+    return static_cast<std::uint32_t>(mhz);
 }
 
-bool hasFlag(const CpuInfoBlock& block, const std::string& flag) {
+bool hasFlag(const CpuInfoBlock& block, std::string_view flag) {
     const std::optional<std::string> flags = field(block, "flags");
     if (!flags) {
         return false;
     }
-    std::istringstream in(*flags);
-    std::string word;
-    while (in >> word) {
+    std::size_t position = 0;
+    for (std::string_view word = nextWord(*flags, position); !word.empty();
+         word = nextWord(*flags, position)) {
         if (word == flag) {
             return true;
         }
@@ -80,23 +89,20 @@ std::optional<std::string> captionOf(const CpuInfoBlock& block) {
 
 std::vector<CpuInfoBlock> parseCpuInfo(const std::string& text) {
     std::vector<CpuInfoBlock> blocks;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
+    forEachLine(text, [&blocks](std::string_view line) {
         const std::size_t colon = line.find(':');
-        if (colon == std::string::npos) {
-            continue;
+        if (colon == std::string_view::npos) {
+            return;
         }
-        const std::string key = trimmed(line.substr(0, colon));
-        const std::string value = trimmed(line.substr(colon + 1));
+        const std::string_view key = trimmedView(line.substr(0, colon));
         // Each logical processor's block starts with its "processor" line.
         if (key == "processor") {
             blocks.emplace_back();
         }
         if (!blocks.empty()) {
-            blocks.back().emplace(key, value);
+            blocks.back().emplace(key, trimmedView(line.substr(colon + 1)));
         }
-    }
+    });
     return blocks;
 }
 
@@ -139,12 +145,9 @@ std::vector<ProcessorPackage> groupPackages(const std::vector<CpuInfoBlock>& blo
 }
 
 std::optional<std::uint32_t> parseMaxFrequencyMHz(const std::optional<std::string>& text) {
-    if (!text || text->empty() || text->size() > 12 ||
-        text->find_first_not_of("0123456789") != std::string::npos) {
-        return std::nullopt;
-    }
-    const unsigned long long kHz = std::stoull(*text);
-    if (kHz == 0) {
+    // At most 12 digits, so that the MHz fit in 32 bits.
+    std::uint64_t kHz = 0;
+    if (!text || text->size() > 12 || !parseDecimal(*text, kHz) || kHz == 0) {
         return std::nullopt;
     }
     return static_cast<std::uint32_t>((kHz + 500) / 1000);

@@ -1,8 +1,7 @@
 #include "HostIdentity.h"
 
-#include <sstream>
-
 #include "SystemFiles.h"
+#include "snapshot/TextScan.h"
 
 namespace quorvane {
 
@@ -41,17 +40,15 @@ HostNames parseHostNames(const std::optional<std::string>& kernelHostName,
         }
     }
     if (dnsDomain.empty() && resolvConf) {
-        std::istringstream in(*resolvConf);
-        std::string line;
-        while (std::getline(in, line)) {
-            std::istringstream words(line);
-            std::string keyword;
-            std::string value;
+        forEachLine(*resolvConf, [&dnsDomain](std::string_view line) {
+            std::size_t position = 0;
+            const std::string_view keyword = nextWord(line, position);
+            const std::string_view value = nextWord(line, position);
             // The last "domain" line wins, as for the resolver.
-            if (words >> keyword && keyword == "domain" && words >> value) {
+            if (keyword == "domain" && !value.empty()) {
                 dnsDomain = value;
             }
-        }
+        });
     }
     while (!dnsDomain.empty() && dnsDomain.back() == '.') {
         dnsDomain.pop_back();

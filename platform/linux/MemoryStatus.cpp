@@ -1,7 +1,7 @@
 #include "MemoryStatus.h"
 
 #include "SystemFiles.h"
-#include "TextScan.h"
+#include "snapshot/TextScan.h"
 
 namespace quorvane {
 

@@ -3,7 +3,7 @@
 #include <map>
 
 #include "SystemFiles.h"
-#include "TextScan.h"
+#include "snapshot/TextScan.h"
 
 namespace quorvane {
 

@@ -1,9 +1,11 @@
 #include "OsRelease.h"
 
-#include <sstream>
+#include <string_view>
 #include <utility>
 
+#include "SystemFiles.h"
 #include "snapshot/TextField.h"
+#include "snapshot/TextScan.h"
 
 namespace quorvane {
 
@@ -12,7 +14,8 @@ namespace {
 // The defaults the os-release format gives for a file without these keys.
 const char kDefaultName[] = "Linux";
 
-bool isBlank(char c) {
+// What ends an unquoted shell word within a line; a CR is that of a file with CRLF line ends.
+bool isShellBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r';
 }
 
@@ -22,10 +25,10 @@ bool isKeyCharacter(char c) {
 
 // One shell word: double-quoted parts (where \ escapes $ " \ and `), single-quoted parts and
 // unquoted characters (where \ escapes any character), up to the first blank outside quotes.
-std::string unquoteValue(const std::string& line, std::size_t position) {
+std::string unquoteValue(std::string_view line, std::size_t position) {
     std::string value;
     std::size_t i = position;
-    while (i < line.size() && !isBlank(line[i])) {
+    while (i < line.size() && !isShellBlank(line[i])) {
         const char c = line[i];
         if (c == '"') {
             for (++i; i < line.size() && line[i] != '"'; ++i) {
@@ -54,14 +57,6 @@ std::string unquoteValue(const std::string& line, std::size_t position) {
     return value;
 }
 
-std::string underRoot(const std::string& root, const char* path) {
-    std::string joined = root;
-    while (!joined.empty() && joined.back() == '/') {
-        joined.pop_back();
-    }
-    return joined + path;
-}
-
 std::string valueOf(const std::map<std::string, std::string>& values, const char* key) {
     const auto found = values.find(key);
     return found == values.end() ? std::string() : found->second;
@@ -71,11 +66,9 @@ std::string valueOf(const std::map<std::string, std::string>& values, const char
 
 std::map<std::string, std::string> parseOsRelease(const std::string& text) {
     std::map<std::string, std::string> values;
-    std::istringstream lines(text);
-    std::string line;
-    while (std::getline(lines, line)) {
+    forEachLine(text, [&values](std::string_view line) {
         std::size_t i = 0;
-        while (i < line.size() && isBlank(line[i])) {
+        while (i < line.size() && isShellBlank(line[i])) {
             ++i;
         }
         const std::size_t keyStart = i;
@@ -83,10 +76,10 @@ std::map<std::string, std::string> parseOsRelease(const std::string& text) {
             ++i;
         }
         if (i == keyStart || i >= line.size() || line[i] != '=') {
-            continue;  // comment, blank line or no assignment
+            return;  // comment, blank line or no assignment
         }
-        values[line.substr(keyStart, i - keyStart)] = unquoteValue(line, i + 1);
-    }
+        values[std::string(line.substr(keyStart, i - keyStart))] = unquoteValue(line, i + 1);
+    });
     return values;
 }
 
@@ -114,8 +107,9 @@ FileReadAnswer readSmallFile(const std::string& machinePath) {
 OsReleaseReader::OsReleaseReader(SmallFileReader read) : read_(std::move(read)) {}
 
 const OsNames& OsReleaseReader::refresh(const std::string& root) {
+    const SystemFiles tree(root);
     for (const char* path : {"/etc/os-release", "/usr/lib/os-release"}) {
-        const FileReadAnswer answer = read_(underRoot(root, path));
+        const FileReadAnswer answer = read_(tree.locate(path));
         if (answer.outcome == BoundedOutcome::Late) {
             return names_;
         }

@@ -1,7 +1,7 @@
 #include "ProcStat.h"
 
 #include "SystemFiles.h"
-#include "TextScan.h"
+#include "snapshot/TextScan.h"
 
 namespace quorvane {
 

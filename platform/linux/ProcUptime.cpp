@@ -1,35 +1,20 @@
 #include "ProcUptime.h"
 
-#include <limits>
 #include <optional>
 #include <utility>
+
+#include "snapshot/TextScan.h"
 
 namespace quorvane {
 
 std::uint64_t parseProcUptime(std::string_view text) {
-    constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+    // The whole part ends at the fraction, a blank or the end of the text.
     std::uint64_t seconds = 0;
-    std::size_t i = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        const auto digit = static_cast<std::uint64_t>(text[i] - '0');
-        if (seconds > (kMax - digit) / 10) {
-            return 0;
-        }
-        seconds = seconds * 10 + digit;
-    }
-    // The whole part must end at the fraction, a blank or the end of the text.
-    if (i == 0 || (i < text.size() && text[i] != '.' && text[i] != ' ' && text[i] != '\n')) {
-        return 0;
-    }
-    return seconds;
+    return parseDecimal(text.substr(0, text.find_first_of(". \n")), seconds) ? seconds : 0;
 }
 
-ProcUptimeReader::ProcUptimeReader(std::string rootDirectory) : path_(std::move(rootDirectory)) {
-    while (!path_.empty() && path_.back() == '/') {
-        path_.pop_back();
-    }
-    path_ += "/proc/uptime";
-}
+ProcUptimeReader::ProcUptimeReader(std::string rootDirectory)
+    : path_(SystemFiles(std::move(rootDirectory)).locate("/proc/uptime")) {}
 
 std::uint64_t ProcUptimeReader::seconds() const {
     const std::optional<std::string> text = file_.read(path_);

@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "snapshot/TextScan.h"
+
 namespace quorvane {
 
 namespace {
@@ -22,24 +24,14 @@ std::optional<std::string> firstLineValue(const std::optional<std::string>& text
     if (!text) {
         return std::nullopt;
     }
-    const std::string value = trimmed(text->substr(0, text->find('\n')));
+    const std::string_view value = trimmedView(std::string_view(*text).substr(0, text->find('\n')));
     if (value.empty()) {
         return std::nullopt;
     }
-    return value;
+    return std::string(value);
 }
 
 }  // namespace
-
-std::string trimmed(const std::string& text) {
-    const char* blanks = " \t\r\n\v\f";
-    const std::size_t first = text.find_first_not_of(blanks);
-    if (first == std::string::npos) {
-        return std::string();
-    }
-    const std::size_t last = text.find_last_not_of(blanks);
-    return text.substr(first, last - first + 1);
-}
 
 std::optional<std::string> readFileAt(const std::string& machinePath) {
     const int fd = ::open(machinePath.c_str(), O_RDONLY | O_CLOEXEC);
@@ -147,15 +139,13 @@ std::optional<std::string> OpenProcFiles::read(const std::string& machinePath,
 
 SystemFiles::SystemFiles(std::string root, OpenProcFiles* open)
     : root_(std::move(root)), open_(open) {
-    while (root_.size() > 1 && root_.back() == '/') {
+    // "/" and "/srv/tree/" become "" and "/srv/tree": every path starts with its own '/'.
+    while (!root_.empty() && root_.back() == '/') {
         root_.pop_back();
     }
 }
 
 std::string SystemFiles::locate(const std::string& path) const {
-    if (root_ == "/") {
-        return path;
-    }
     return root_ + path;
 }
 

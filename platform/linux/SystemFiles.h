@@ -78,7 +78,4 @@ std::optional<std::string> readFileAt(const std::string& machinePath);
 std::optional<std::string> readWhole(int fd);
 std::optional<std::string> readValueAt(const std::string& machinePath);
 
-// Leading and trailing white space removed.
-std::string trimmed(const std::string& text);
-
 }  // namespace quorvane

@@ -178,13 +178,13 @@ TEST(CimDateTimeTest, OffsetInMinutesWithSign) {
     fields.tm_hour = 7;
     fields.tm_min = 5;
     fields.tm_sec = 3;
-    EXPECT_EQ(formatCimDateTime(fields, 42, 60),
+    EXPECT_EQ(composeCimDateTime(fields, 42, 60),
               std::optional<std::string>("20261209070503.000042+060"));
-    EXPECT_EQ(formatCimDateTime(fields, 999999, -345),
+    EXPECT_EQ(composeCimDateTime(fields, 999999, -345),
               std::optional<std::string>("20261209070503.999999-345"));
-    EXPECT_EQ(formatCimDateTime(fields, 0, 0),
+    EXPECT_EQ(composeCimDateTime(fields, 0, 0),
               std::optional<std::string>("20261209070503.000000+000"));
-    EXPECT_EQ(formatCimDateTime(fields, 0, 1000), std::nullopt);
+    EXPECT_EQ(composeCimDateTime(fields, 0, 1000), std::nullopt);
 }
 
 // The boot time and the time now are local times with their offset: checked in a zone 5 h 30 min

@@ -242,6 +242,12 @@ TEST(FormatCimDateTimeTest, NonAsciiCharactersAreNeverSplit) {
     EXPECT_EQ(formatCimDateTime(source.c_str(), source.size() + 1),
               "2023-\xc3\xa9"
               "1-07 08:15:30");
+    // A surrogate pair is one character: the year takes it whole.
+    const std::u16string pair =
+        u"202\U0001F600"
+        u"1107081530.125000+06";
+    EXPECT_EQ(formatCimDateTime(pair.c_str(), pair.size() + 1),
+              "202\xf0\x9f\x98\x80-11-07 08:15:30");
     // A field of 25 units that fills its whole capacity is bounded by it.
     TextField field;
     setTextField(field, u"20231107081530.125000+060");

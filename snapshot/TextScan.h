@@ -1,5 +1,5 @@
-// Scanning of the small text files in /proc without streams or copies: the refresh reads several
-// of them every period.
+// Scanning of small texts without streams, copies or exceptions: the files of /proc, /sys and /etc
+// the refresh reads every period, whose content is never trusted to be well formed.
 #pragma once
 
 #include <cstdint>
@@ -7,8 +7,8 @@
 
 namespace quorvane {
 
-// The white space of the C locale.
-inline bool isBlank(char c) {
+// The white space of the C locale, whatever the process locale is.
+inline bool isSpace(char c) {
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
@@ -29,19 +29,21 @@ void forEachLine(std::string_view text, Fn&& fn) {
 // The next word of `text` from `position` on (words are separated by white space); empty when
 // there is none. `position` moves past it.
 inline std::string_view nextWord(std::string_view text, std::size_t& position) {
-    while (position < text.size() && isBlank(text[position])) {
+    while (position < text.size() && isSpace(text[position])) {
         ++position;
     }
     const std::size_t start = position;
-    while (position < text.size() && !isBlank(text[position])) {
+    while (position < text.size() && !isSpace(text[position])) {
         ++position;
     }
     return text.substr(start, position - start);
 }
 
-// A word of 1 to 19 decimal digits (so it cannot leave 64 bits); false for anything else.
+// A word of decimal digits whose value fits in 64 bits; false, leaving `value` as it was, for
+// anything else (a sign, a fraction, a number beyond 2^64 - 1).
 inline bool parseDecimal(std::string_view word, std::uint64_t& value) {
-    if (word.empty() || word.size() > 19) {
+    constexpr std::uint64_t kMax = UINT64_MAX;
+    if (word.empty()) {
         return false;
     }
     std::uint64_t result = 0;
@@ -49,17 +51,22 @@ inline bool parseDecimal(std::string_view word, std::uint64_t& value) {
         if (c < '0' || c > '9') {
             return false;
         }
-        result = result * 10 + static_cast<std::uint64_t>(c - '0');
+        const auto digit = static_cast<std::uint64_t>(c - '0');
+        if (result > kMax / 10 || (result == kMax / 10 && digit > kMax % 10)) {
+            return false;
+        }
+        result = result * 10 + digit;
     }
     value = result;
     return true;
 }
 
+// `text` without leading and trailing white space.
 inline std::string_view trimmedView(std::string_view text) {
-    while (!text.empty() && isBlank(text.front())) {
+    while (!text.empty() && isSpace(text.front())) {
         text.remove_prefix(1);
     }
-    while (!text.empty() && isBlank(text.back())) {
+    while (!text.empty() && isSpace(text.back())) {
         text.remove_suffix(1);
     }
     return text;
