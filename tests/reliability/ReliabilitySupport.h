@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "platform/Session.h"
-#include "report/FrontDoor.h"
+#include "report/http/FrontDoor.h"
 #include "snapshot/SystemSnapshot.h"
 
 namespace quorvane::test {

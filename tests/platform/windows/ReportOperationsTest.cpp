@@ -15,11 +15,11 @@
 #include <utility>
 #include <vector>
 
-#include "platform/Session.h"
 #include "platform/AgentIdentity.h"
+#include "platform/ReportOperations.h"
+#include "platform/Session.h"
 #include "platform/VersionNaming.h"
 #include "platform/windows/VersionResourceBlock.h"
-#include "report/ReportOperations.h"
 #include "snapshot/SystemSnapshot.h"
 
 namespace quorvane {

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "report/PendingSet.h"
-#include "report/RequestHead.h"
+#include "report/http/PendingSet.h"
+#include "report/http/RequestHead.h"
 
 namespace quorvane {
 namespace {

@@ -16,8 +16,8 @@
 
 #include "fakes/FakePlatform.h"
 #include "platform/Session.h"
-#include "report/FrontDoor.h"
-#include "report/RequestHandlers.h"
+#include "report/http/FrontDoor.h"
+#include "report/http/RequestHandlers.h"
 #include "snapshot/SystemSnapshot.h"
 #include "support/RawHttp.h"
 
