@@ -57,8 +57,6 @@ class InProcessServer {
     explicit InProcessServer(SystemSnapshot& snapshot,
                              Poco::Timespan connectionTimeout = Poco::Timespan(60, 0),
                              FrontDoorLimits limits = {});
-    // Connections whose request head has not come yet.
-    std::size_t pendingHeads() const { return server_->pendingHeads(); }
     ~InProcessServer();
 
     Poco::UInt16 port() const { return port_; }
