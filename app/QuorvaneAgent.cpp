@@ -11,8 +11,8 @@
 #include "UpdateTimerCallback.h"
 #include "platform/Process.h"
 #include "platform/Session.h"
-#include "report/FrontDoor.h"
-#include "report/RequestHandlers.h"
+#include "report/http/FrontDoor.h"
+#include "report/http/RequestHandlers.h"
 #include "snapshot/SystemSnapshot.h"
 
 namespace quorvane {

@@ -4,8 +4,8 @@
 
 #include <string>
 
+#include "platform/ReportOperations.h"
 #include "platform/Session.h"
-#include "report/ReportOperations.h"
 #include "report/StatusReport.h"
 #include "snapshot/SystemSnapshot.h"
 #include "support/SampleSnapshot.h"

@@ -1,6 +1,6 @@
 // The agent identity report-time operations, over whichever version resource the back end has.
 #include "platform/AgentIdentity.h"
-#include "report/ReportOperations.h"
+#include "platform/ReportOperations.h"
 
 namespace quorvane {
 

@@ -58,6 +58,10 @@ enum class AcceptResult {
     failed,            // this one failed (reset before it was taken, say); others may follow
 };
 
+// The address bytes of `address`, as the system filled it in on an accept: those of an IPv4 or
+// IPv6 address, none for any other family.
+PeerAddress peerAddressOf(const sockaddr_storage& address);
+
 // Takes the next connection waiting on the (non-blocking) listening socket `listener`: on
 // `accepted`, `socket` (non-blocking as well) is the caller's to own and `peer` is its address.
 AcceptResult acceptWaitingConnection(poco_socket_t listener, poco_socket_t& socket,

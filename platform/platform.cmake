@@ -39,7 +39,8 @@ set(QUORVANE_GENERATED_DIR ${CMAKE_CURRENT_BINARY_DIR}/generated)
 
 # What the HTTP front door needs of the system, apart from the probes: waiting for many sockets at
 # once. Its own library, because the core links it and the tests link the core over fakes.
-add_library(quorvane_socket_watch STATIC platform/${QUORVANE_BACKEND}/SocketWatch.cpp)
+add_library(quorvane_socket_watch STATIC
+    platform/SocketWatch.cpp platform/${QUORVANE_BACKEND}/SocketWatch.cpp)
 target_include_directories(quorvane_socket_watch PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(quorvane_socket_watch PUBLIC Poco::Net)
 if(QUORVANE_BACKEND STREQUAL "windows")

@@ -8,8 +8,8 @@
 #include <charconv>
 #include <string_view>
 
-#include "ReportOperations.h"
 #include "XmlWriter.h"
+#include "platform/ReportOperations.h"
 #include "snapshot/SystemSnapshot.h"
 #include "snapshot/Utf16.h"
 

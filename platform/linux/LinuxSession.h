@@ -45,8 +45,9 @@ struct SessionState {
 // the refresh and read by the reports, both under snapshotMutex.
 void setReportedOsNames(const OsNames& names);
 
-// The tree the report-time operations read (/proc/uptime); "/" unless a test points them at a
-// fixture tree. Not while a report runs: those operations keep no lock of their own.
+// The tree the report-time operations read (/proc/uptime): the root of the session opened last,
+// set by Session::open() before any report. Not while a report runs: those operations keep no
+// lock of their own.
 void setReportTimeRoot(const std::string& root);
 
 }  // namespace quorvane

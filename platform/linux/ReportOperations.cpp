@@ -1,7 +1,7 @@
 // Linux answers to the report-time operations: the same identity cache over the metadata compiled
 // in, the distribution's os-release names as the latest refresh read them, /proc/uptime for the
 // uptime. None of them touches a file that could hang: /proc cannot.
-#include "report/ReportOperations.h"
+#include "platform/ReportOperations.h"
 
 #include "EmbeddedVersionResource.h"
 #include "LinuxSession.h"

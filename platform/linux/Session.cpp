@@ -18,6 +18,8 @@ bool Session::open() {
     if (!state_) {
         state_ = std::make_unique<SessionState>();
     }
+    // The reports give the uptime of the tree the probes read.
+    setReportTimeRoot(state_->root);
     return true;
 }
 

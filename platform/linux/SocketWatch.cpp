@@ -2,7 +2,6 @@
 
 #include <Poco/Exception.h>
 #include <dirent.h>
-#include <netinet/in.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/resource.h>
@@ -11,7 +10,6 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 
 namespace quorvane {
@@ -105,16 +103,7 @@ AcceptResult acceptWaitingConnection(poco_socket_t listener, poco_socket_t& sock
                 return AcceptResult::failed;
         }
     }
-    peer = PeerAddress{};
-    if (address.ss_family == AF_INET) {
-        const auto& in = reinterpret_cast<const sockaddr_in&>(address);
-        std::memcpy(peer.bytes.data(), &in.sin_addr, sizeof in.sin_addr);
-        peer.length = sizeof in.sin_addr;
-    } else if (address.ss_family == AF_INET6) {
-        const auto& in6 = reinterpret_cast<const sockaddr_in6&>(address);
-        std::memcpy(peer.bytes.data(), &in6.sin6_addr, sizeof in6.sin6_addr);
-        peer.length = sizeof in6.sin6_addr;
-    }
+    peer = peerAddressOf(address);
     return AcceptResult::accepted;
 }
 

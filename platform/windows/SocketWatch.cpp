@@ -8,7 +8,6 @@
 // clang-format on
 
 #include <algorithm>
-#include <cstring>
 #include <limits>
 
 namespace quorvane {
@@ -124,16 +123,7 @@ AcceptResult acceptWaitingConnection(poco_socket_t listener, poco_socket_t& sock
         socket = INVALID_SOCKET;
         return AcceptResult::failed;
     }
-    peer = PeerAddress{};
-    if (address.ss_family == AF_INET) {
-        const auto& in = reinterpret_cast<const sockaddr_in&>(address);
-        std::memcpy(peer.bytes.data(), &in.sin_addr, sizeof in.sin_addr);
-        peer.length = sizeof in.sin_addr;
-    } else if (address.ss_family == AF_INET6) {
-        const auto& in6 = reinterpret_cast<const sockaddr_in6&>(address);
-        std::memcpy(peer.bytes.data(), &in6.sin6_addr, sizeof in6.sin6_addr);
-        peer.length = sizeof in6.sin6_addr;
-    }
+    peer = peerAddressOf(address);
     return AcceptResult::accepted;
 }
 

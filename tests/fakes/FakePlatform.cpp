@@ -2,8 +2,8 @@
 
 #include <stdexcept>
 
+#include "platform/ReportOperations.h"
 #include "platform/Session.h"
-#include "report/ReportOperations.h"
 #include "snapshot/Probes.h"
 
 namespace quorvane {

@@ -21,7 +21,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "report/RequestHandlers.h"
+#include "report/http/RequestHandlers.h"
 
 namespace quorvane::test {
 

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "platform/Session.h"
-#include "report/FrontDoor.h"
+#include "report/http/FrontDoor.h"
 #include "snapshot/SystemSnapshot.h"
 
 namespace quorvane::test {
@@ -57,8 +57,6 @@ class InProcessServer {
     explicit InProcessServer(SystemSnapshot& snapshot,
                              Poco::Timespan connectionTimeout = Poco::Timespan(60, 0),
                              FrontDoorLimits limits = {});
-    // Connections whose request head has not come yet.
-    std::size_t pendingHeads() const { return server_->pendingHeads(); }
     ~InProcessServer();
 
     Poco::UInt16 port() const { return port_; }

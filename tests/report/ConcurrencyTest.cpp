@@ -14,8 +14,8 @@
 
 #include "fakes/FakePlatform.h"
 #include "platform/Session.h"
-#include "report/RequestHandlers.h"
 #include "report/StatusReport.h"
+#include "report/http/RequestHandlers.h"
 #include "snapshot/SystemSnapshot.h"
 #include "support/RawHttp.h"
 

@@ -16,11 +16,11 @@
 #include <vector>
 
 #include "platform/AgentIdentity.h"
+#include "platform/ReportOperations.h"
 #include "platform/Session.h"
 #include "platform/VersionNaming.h"
 #include "platform/windows/VersionResourceBlock.h"
 #include "platform/windows/WindowsVersion.h"
-#include "report/ReportOperations.h"
 #include "snapshot/SystemSnapshot.h"
 
 namespace quorvane {

@@ -70,7 +70,6 @@ struct PendingAddress {
 class PendingSet {
   public:
     std::size_t size() const { return size_; }
-    std::size_t heads() const { return heads_; }
     std::size_t waiting() const { return waiting_; }
 
     // `entry.peer` set; the set does not own the entry.
@@ -109,7 +108,6 @@ class PendingSet {
     Chain<PendingEntry, &PendingEntry::inState> allHeads_, allLingering_;
     Chain<PendingAddress, &PendingAddress::turn> turns_;
     std::size_t size_ = 0;
-    std::size_t heads_ = 0;
     std::size_t waiting_ = 0;
 };
 

@@ -354,11 +354,9 @@ void FrontDoor::run() {
             (closedSincePause_ || returns_->inFlight < inFlightAtPause_ || now >= listenerRetry_)) {
             resumeListener();
         }
-        pendingHeads_ = set_.heads();
     }
     set_ = PendingSet();
     connections_.clear();
-    pendingHeads_ = 0;
 }
 
 int FrontDoor::millisecondsToWait() const {

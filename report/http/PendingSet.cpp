@@ -44,7 +44,6 @@ void PendingSet::addHead(PendingEntry& entry, std::chrono::steady_clock::time_po
     add(entry);
     entry.address->heads.pushBack(&entry);
     allHeads_.pushBack(&entry);
-    ++heads_;
 }
 
 void PendingSet::addLingering(PendingEntry& entry, std::chrono::steady_clock::time_point deadline) {
@@ -59,7 +58,6 @@ void PendingSet::headComplete(PendingEntry& entry) {
     PendingAddress& address = *entry.address;
     address.heads.remove(&entry);
     allHeads_.remove(&entry);
-    --heads_;
     entry.state = PendingEntry::State::waiting;
     if (address.waiting.empty()) {
         turns_.pushBack(&address);
@@ -74,7 +72,6 @@ void PendingSet::remove(PendingEntry& entry) {
         case PendingEntry::State::head:
             address.heads.remove(&entry);
             allHeads_.remove(&entry);
-            --heads_;
             break;
         case PendingEntry::State::waiting:
             address.waiting.remove(&entry);

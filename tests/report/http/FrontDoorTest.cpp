@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "report/PendingSet.h"
-#include "report/RequestHead.h"
+#include "report/http/PendingSet.h"
+#include "report/http/RequestHead.h"
 
 namespace quorvane {
 namespace {
@@ -176,7 +176,7 @@ TEST(PendingSetTest, WaitingRequestsTakeTurnsByAddress) {
     for (PendingEntry* entry : {&a1, &a2, &a3, &c1, &b1, &c2}) {
         set.headComplete(*entry);
     }
-    EXPECT_EQ(set.heads(), 0u);
+    EXPECT_EQ(set.oldestHead(), nullptr);
     EXPECT_EQ(set.waiting(), 6u);
     std::vector<PendingEntry*> order;
     while (PendingEntry* next = set.takeNextTurn()) {

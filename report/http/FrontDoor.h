@@ -62,11 +62,6 @@ class FrontDoor {
     // returns once no connection thread is left.
     void stop();
 
-    // Connections accepted whose head is not complete yet.
-    std::size_t pendingHeads() const { return pendingHeads_; }
-    // How many connections the front door holds at most (set by start()).
-    std::size_t pendingCapacity() const { return capacity_; }
-
   private:
     struct Connection;
     class Handlers;
@@ -112,7 +107,6 @@ class FrontDoor {
     bool closedSincePause_ = false;
     std::size_t inFlightAtPause_ = 0;
     std::size_t capacity_ = 0;
-    std::atomic<std::size_t> pendingHeads_{0};
     std::atomic<bool> stopping_{false};
     std::thread thread_;
     bool stopped_ = false;

@@ -9,7 +9,7 @@
 #include <ostream>
 #include <string>
 
-#include "StatusReport.h"
+#include "report/StatusReport.h"
 
 namespace quorvane {
 

@@ -16,8 +16,8 @@
 
 #include "fakes/FakePlatform.h"
 #include "platform/Session.h"
-#include "report/FrontDoor.h"
-#include "report/RequestHandlers.h"
+#include "report/http/FrontDoor.h"
+#include "report/http/RequestHandlers.h"
 #include "snapshot/SystemSnapshot.h"
 #include "support/RawHttp.h"
 
@@ -265,20 +265,23 @@ TEST_F(EndpointTest, AStreamedBodyAndAnOversizedHeadGetTheirWholeAnswer) {
     EXPECT_TRUE(tooLarge.closedByServer);
 }
 
-// A connection that goes away before its head arrives (closed by the client, refused from a full
-// queue) is let go at once, not held open until its deadline.
+// A connection that goes away before its head arrives is let go at once, not held open until
+// its deadline (5 s): a client that ends its sending side reads the end of the stream well before.
 TEST_F(EndpointTest, ConnectionsAreLetGoOnceServedOrClosed) {
     expectReport(test::get(port, "/getdata"), "HTTP/1.1");
-    for (int i = 0; i < 20; ++i) {
-        Poco::Net::StreamSocket early(Poco::Net::SocketAddress("127.0.0.1", port));
-        early.close();
-    }
     const auto begin = std::chrono::steady_clock::now();
-    while (server->pendingHeads() > 0 &&
-           std::chrono::steady_clock::now() - begin < std::chrono::seconds(4)) {
-        Poco::Thread::sleep(10);
+    std::vector<Poco::Net::StreamSocket> early(20);
+    for (auto& connection : early) {
+        connection.connect(Poco::Net::SocketAddress("127.0.0.1", port));
+        connection.shutdownSend();
     }
-    EXPECT_EQ(server->pendingHeads(), 0u);
+    for (auto& connection : early) {
+        bool closed = false;
+        EXPECT_EQ(receiveAll(connection, closed), "");
+        EXPECT_TRUE(closed);
+    }
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - begin;
+    EXPECT_LT(took.count(), 4.0) << "held until the head's deadline";
 }
 
 // Silent and trickling clients with a short deadline (the connection time-out stays 60 s).
@@ -288,6 +291,12 @@ class HeadDeadlineTest : public EndpointTest {
 
     static double secondsSince(std::chrono::steady_clock::time_point begin) {
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    }
+
+    // Neither closed by the server nor answered yet: nothing to read, not even the end.
+    static bool stillOpen(Poco::Net::StreamSocket& socket) {
+        return !socket.poll(Poco::Timespan(0),
+                            Poco::Net::Socket::SELECT_READ | Poco::Net::Socket::SELECT_ERROR);
     }
 
     // What a slow connection got: the bytes before the server closed it (bounded wait).
@@ -327,12 +336,12 @@ TEST_F(HeadDeadlineTest, SlowHeadsAreClosedWithoutAResponseAndOthersAreServed) {
             // closed by the server
         }
     });
-    // No connection thread waits for them: an ordinary client is served while they still send.
-    while (server->pendingHeads() < 3 && secondsSince(begin) < 1.0) {
-        Poco::Thread::sleep(1);
-    }
+    // No connection thread waits for them: an ordinary client, accepted after them (the accept
+    // queue keeps the order of connects), is served while they still send.
     expectReport(test::get(port, "/getdata"), "HTTP/1.1");
-    EXPECT_EQ(server->pendingHeads(), 3u) << "served before the slow heads' deadline";
+    for (auto& connection : slow) {
+        EXPECT_TRUE(stillOpen(connection)) << "served only after the slow heads' deadline";
+    }
     for (auto& connection : slow) {
         EXPECT_EQ(received(connection), "") << "closed without a response";
     }

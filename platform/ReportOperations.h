@@ -1,5 +1,6 @@
-// Values computed while a report is made. The platform layer implements them; each returns a
-// value in every case (a fallback text, an empty string or 0) and none throws.
+// What the platform layer offers the report while it is made: the agent's identity, the system's
+// names and its uptime. Each returns a value in every case (a fallback text, an empty string or 0)
+// and none throws.
 #pragma once
 
 #include <cstdint>
