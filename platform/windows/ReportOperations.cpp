@@ -16,14 +16,10 @@
 #include "platform/ReportOperations.h"
 #include "platform/VersionNaming.h"
 #include "platform/windows/VersionResourceBlock.h"
-<<<<<<< HEAD
-#include "platform/ReportOperations.h"
 #include "platform/windows/WindowsVersion.h"
-    =======
->>>>>>> i27-http
 
-    // The agent's UTF-16 strings are char16_t; Windows hands out wchar_t, the same 16-bit units.
-    static_assert(sizeof(wchar_t) == sizeof(char16_t), "wchar_t must be 16 bits wide on Windows");
+// The agent's UTF-16 strings are char16_t; Windows hands out wchar_t, the same 16-bit units.
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "wchar_t must be 16 bits wide on Windows");
 
 // The platform-neutral record and walk mirror these layouts.
 static_assert(sizeof(quorvane::VersionInfoRecord) == sizeof(OSVERSIONINFOEXW));
