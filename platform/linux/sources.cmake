@@ -2,7 +2,7 @@
 list(APPEND QUORVANE_BACKEND_SOURCES
     platform/linux/Process.cpp
     platform/linux/Session.cpp
-    platform/linux/Probes.cpp
+    platform/linux/LinuxProbes.cpp
     platform/linux/SystemFiles.cpp
     platform/linux/CpuInfo.cpp
     platform/linux/MountInfo.cpp
