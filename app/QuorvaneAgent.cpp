@@ -9,8 +9,11 @@
 #include <string>
 
 #include "UpdateTimerCallback.h"
-#include "platform/Process.h"
+#include "platform/ListeningSocket.h"
+#include "platform/ProcessSetup.h"
 #include "platform/Session.h"
+#include "platform/SystemLog.h"
+#include "platform/Termination.h"
 #include "report/http/FrontDoor.h"
 #include "report/http/RequestHandlers.h"
 #include "snapshot/SystemSnapshot.h"

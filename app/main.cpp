@@ -1,5 +1,7 @@
 #include "QuorvaneAgent.h"
-#include "platform/Process.h"
+#include "platform/ServiceRegistration.h"
+#include "platform/SystemLog.h"
+#include "platform/Termination.h"
 
 #if defined(_WIN32)
 #include <string>

@@ -28,10 +28,8 @@
 //       every response; counts the complete reports
 //
 // Only 127.0.0.1 is ever contacted (from 127.0.0.0/8 addresses); every wait is bounded.
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -54,6 +52,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/RawSocket.h"
 #include "support/SlowCrowd.h"
 
 extern char** environ;
@@ -61,8 +60,8 @@ extern char** environ;
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-enum class Outcome { ok, drop, error };
+using quorvane::test::Outcome;
+using quorvane::test::ReceiveEnd;
 
 struct Options {
     std::string mode;
@@ -91,70 +90,26 @@ struct Options {
     double pause = 0;  // before a cut slow client connects again
 };
 
-int openConnection(int port, double timeoutSeconds, const char* source = nullptr) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        return -1;
-    }
-    timeval tv{};
-    tv.tv_sec = static_cast<time_t>(timeoutSeconds);
-    tv.tv_usec = static_cast<suseconds_t>((timeoutSeconds - static_cast<double>(tv.tv_sec)) * 1e6);
-    // On Linux the send time-out also bounds connect().
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-    const int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    if (source != nullptr) {
-        sockaddr_in from{};
-        from.sin_family = AF_INET;
-        if (inet_pton(AF_INET, source, &from.sin_addr) != 1 ||
-            bind(fd, reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0) {
-            close(fd);
-            return -1;
-        }
-    }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
+int openConnection(const Options& options, double timeoutSeconds, const char* source = nullptr) {
+    return quorvane::test::connectLoopback(static_cast<std::uint16_t>(options.port), timeoutSeconds,
+                                           source);
 }
 
 // One request on a new connection. `received` gets every byte until the server closed.
 Outcome request(const Options& options, const std::string& message, std::string& received) {
     received.clear();
-    const int fd = openConnection(options.port, options.timeout, options.source);
+    const int fd = openConnection(options, options.timeout, options.source);
     if (fd < 0) {
         return Outcome::error;
     }
-    std::size_t sent = 0;
-    while (sent < message.size()) {
-        const ssize_t n = send(fd, message.data() + sent, message.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) {
-            close(fd);
-            return errno == ECONNRESET || errno == EPIPE ? Outcome::drop : Outcome::error;
-        }
-        sent += static_cast<std::size_t>(n);
+    if (!quorvane::test::sendAll(fd, message)) {
+        const bool cut = errno == ECONNRESET || errno == EPIPE;
+        close(fd);
+        return cut ? Outcome::drop : Outcome::error;
     }
-    char buffer[16384];
-    bool closedCleanly = false;
-    bool timedOut = false;
-    for (;;) {
-        const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-        if (n > 0) {
-            received.append(buffer, static_cast<std::size_t>(n));
-            continue;
-        }
-        closedCleanly = (n == 0);
-        timedOut = n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
-        break;
-    }
+    const ReceiveEnd end = quorvane::test::receiveAll(fd, received);
     close(fd);
-    if (timedOut) {
+    if (end == ReceiveEnd::timedOut) {
         return Outcome::error;
     }
     if (received.empty()) {
@@ -163,7 +118,7 @@ Outcome request(const Options& options, const std::string& message, std::string&
     }
     const bool status200 =
         received.compare(0, 9, "HTTP/1.1 ") == 0 || received.compare(0, 9, "HTTP/1.0 ") == 0;
-    if (!closedCleanly || !status200 || received.compare(9, 3, "200") != 0 ||
+    if (end != ReceiveEnd::closed || !status200 || received.compare(9, 3, "200") != 0 ||
         received.find("\r\n\r\n") == std::string::npos) {
         return Outcome::error;
     }
@@ -203,7 +158,7 @@ int runLoad(const Options& options) {
     }
 
     std::atomic<long> tickets{options.requests};
-    std::atomic<long> ok{0}, drops{0}, errors{0};
+    quorvane::test::Tally tally;
     std::atomic<unsigned long long> okBytes{0};
     std::vector<std::vector<double>> latencies(static_cast<std::size_t>(options.concurrency));
     const auto start = Clock::now();
@@ -225,18 +180,10 @@ int runLoad(const Options& options) {
                 const Outcome outcome = request(options, message, received);
                 const double micros =
                     std::chrono::duration<double, std::micro>(Clock::now() - begin).count();
-                switch (outcome) {
-                    case Outcome::ok:
-                        ++ok;
-                        okBytes += received.size();
-                        mine.push_back(micros);
-                        break;
-                    case Outcome::drop:
-                        ++drops;
-                        break;
-                    case Outcome::error:
-                        ++errors;
-                        break;
+                tally.add(outcome);
+                if (outcome == Outcome::ok) {
+                    okBytes += received.size();
+                    mine.push_back(micros);
                 }
             }
         });
@@ -250,15 +197,15 @@ int runLoad(const Options& options) {
         all.insert(all.end(), mine.begin(), mine.end());
     }
     std::sort(all.begin(), all.end());
-    const long total = ok + drops + errors;
+    const long ok = tally.ok;
     std::printf(
         "requests=%ld ok=%ld drops=%ld errors=%ld seconds=%.3f rps=%.0f p50_us=%.0f p99_us=%.0f "
         "max_us=%.0f bytes_per_response=%llu\n",
-        total, ok.load(), drops.load(), errors.load(), seconds,
-        static_cast<double>(ok.load()) / seconds, percentile(all, 0.50), percentile(all, 0.99),
+        tally.total(), ok, tally.drops.load(), tally.errors.load(), seconds,
+        static_cast<double>(ok) / seconds, percentile(all, 0.50), percentile(all, 0.99),
         all.empty() ? 0.0 : all.back(),
-        ok > 0 ? okBytes.load() / static_cast<unsigned long long>(ok.load()) : 0ull);
-    return errors == 0 ? 0 : 3;
+        ok > 0 ? okBytes.load() / static_cast<unsigned long long>(ok) : 0ull);
+    return tally.errors == 0 ? 0 : 3;
 }
 
 // Spawn the agent, poll until one complete report arrives, stop it. Polls every 0.5 ms so the
@@ -345,7 +292,7 @@ std::string connectionEnd(int fd) {
 int runSlow(const Options& options) {
     std::vector<int> idle;
     for (int i = 0; i < options.idle + options.trickle; ++i) {
-        const int fd = openConnection(options.port, options.limit + 5);
+        const int fd = openConnection(options, options.limit + 5);
         if (fd < 0) {
             std::fprintf(stderr, "cannot open slow connection %d\n", i);
             return 2;
@@ -486,30 +433,17 @@ class CompleteCrowd {
             std::size_t received = 0;
         };
         std::vector<Slot> slots;
-        for (const auto& source : sources) {
-            for (int i = 0; i < perSource; ++i) {
-                Slot slot;
-                slot.from.sin_family = AF_INET;
-                inet_pton(AF_INET, source.c_str(), &slot.from.sin_addr);
-                slots.push_back(slot);
-            }
+        for (const auto& from : quorvane::test::crowdAddresses(sources, perSource)) {
+            Slot slot;
+            slot.from = from;
+            slots.push_back(slot);
         }
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(static_cast<std::uint16_t>(port));
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         const std::string request = "GET /getdata HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-        auto connectSlot = [&to](Slot& slot) {
-            slot.fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        auto connectSlot = [port](Slot& slot) {
+            slot.fd = quorvane::test::startLoopbackConnection(static_cast<std::uint16_t>(port),
+                                                              slot.from);
             slot.sent = false;
             slot.received = 0;
-            if (bind(slot.fd, reinterpret_cast<const sockaddr*>(&slot.from), sizeof slot.from) !=
-                    0 ||
-                (connect(slot.fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0 &&
-                 errno != EINPROGRESS)) {
-                close(slot.fd);
-                slot.fd = -1;
-            }
         };
         char buffer[16384];
         while (!stop_) {
@@ -617,12 +551,12 @@ int runBurst(const Options& options) {
     for (int run = 0; run < options.runs; ++run) {
         std::vector<int> fds;
         for (int i = 0; i < options.concurrency; ++i) {
-            fds.push_back(openConnection(options.port, options.timeout));
+            fds.push_back(openConnection(options, options.timeout));
         }
         usleep(20000);  // every connection accepted before any request is sent
         for (const int fd : fds) {
             if (fd >= 0) {
-                send(fd, message.data(), message.size(), MSG_NOSIGNAL);
+                quorvane::test::sendAll(fd, message);
             }
         }
         for (const int fd : fds) {
@@ -631,12 +565,8 @@ int runBurst(const Options& options) {
                 continue;
             }
             std::string received;
-            char buffer[16384];
-            ssize_t n;
-            while ((n = recv(fd, buffer, sizeof buffer, 0)) > 0) {
-                received.append(buffer, static_cast<std::size_t>(n));
-            }
-            ok += n == 0 && received.compare(0, 12, "HTTP/1.1 200") == 0 &&
+            ok += quorvane::test::receiveAll(fd, received) == ReceiveEnd::closed &&
+                          received.compare(0, 12, "HTTP/1.1 200") == 0 &&
                           received.find("</root>") != std::string::npos
                       ? 1
                       : 0;

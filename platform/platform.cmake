@@ -16,25 +16,6 @@ set(QUORVANE_WMI_PROBE_SOURCES
     ${PROJECT_SOURCE_DIR}/platform/wmi/WmiProbes.cpp
 )
 
-# The agent's version as four 16-bit numbers from the project version; parts it leaves out are 0.
-# QUORVANE_VERSION_TWEAK in the environment at configure time replaces the fourth part: another
-# build of the same release (scripts/package.sh takes it too).
-if(NOT "$ENV{QUORVANE_VERSION_TWEAK}" STREQUAL "")
-    set(PROJECT_VERSION_TWEAK "$ENV{QUORVANE_VERSION_TWEAK}")
-endif()
-foreach(_quorvane_part MAJOR MINOR PATCH TWEAK)
-    set(_quorvane_value "${PROJECT_VERSION_${_quorvane_part}}")
-    if(_quorvane_value STREQUAL "")
-        set(_quorvane_value 0)
-    endif()
-    math(EXPR _quorvane_value "${_quorvane_value}")  # no leading zeros in generated code
-    if(_quorvane_value GREATER 65535)
-        message(FATAL_ERROR "Version part ${_quorvane_part} (${_quorvane_value}) exceeds 65535")
-    endif()
-    set(QUORVANE_VERSION_${_quorvane_part} ${_quorvane_value})
-endforeach()
-set(QUORVANE_AGENT_VERSION
-    "${QUORVANE_VERSION_MAJOR}.${QUORVANE_VERSION_MINOR}.${QUORVANE_VERSION_PATCH}.${QUORVANE_VERSION_TWEAK}")
 set(QUORVANE_GENERATED_DIR ${CMAKE_CURRENT_BINARY_DIR}/generated)
 
 # What the HTTP front door needs of the system, apart from the probes: waiting for many sockets at

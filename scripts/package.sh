@@ -6,7 +6,8 @@
 #   quorvane-agent-<version>-x64.msi      with wixl, around the cross-built Windows executable
 #   scripts/package.sh [deb] [msi]        # both when none is named; needs root for apt-get
 #   scripts/package.sh version            # prints the version the file names carry
-# The version is the project version in CMakeLists.txt, written out in four parts.
+# The version is the project version in CMakeLists.txt, written out in four parts
+# (cmake/QuorvaneVersion.cmake).
 # QUORVANE_VERSION_TWEAK=N in the environment replaces the fourth part, in the build as well
 # (e.g. a later build of the same release, for the installer's upgrade check).
 set -euo pipefail
@@ -15,12 +16,9 @@ cd "$(dirname "$0")/.."
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(deb msi)
 
-declared=$(sed -n 's/^project(Quorvane VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-IFS=. read -r -a parts <<<"$declared"
-while [ ${#parts[@]} -lt 4 ]; do parts+=(0); done
-release="$((10#${parts[0]})).$((10#${parts[1]})).$((10#${parts[2]})).$((10#${parts[3]}))"
-[ -z "${QUORVANE_VERSION_TWEAK:-}" ] || parts[3]=$QUORVANE_VERSION_TWEAK
-version="$((10#${parts[0]})).$((10#${parts[1]})).$((10#${parts[2]})).$((10#${parts[3]}))"
+# The build computes it with the same script; the release is the version without the override.
+version=$(cmake -P cmake/QuorvaneVersion.cmake)
+release=$(QUORVANE_VERSION_TWEAK='' cmake -P cmake/QuorvaneVersion.cmake)
 if [ "${targets[0]}" = version ]; then
     echo "$version"
     exit 0

@@ -1,6 +1,10 @@
 # The Linux back end: the probes read /proc, /sys, /etc and statvfs under the session's root.
 list(APPEND QUORVANE_BACKEND_SOURCES
-    platform/linux/Process.cpp
+    platform/linux/ProcessSetup.cpp
+    platform/linux/Termination.cpp
+    platform/linux/ListeningSocket.cpp
+    platform/linux/ServiceRegistration.cpp
+    platform/linux/SystemLog.cpp
     platform/linux/Session.cpp
     platform/linux/LinuxProbes.cpp
     platform/linux/SystemFiles.cpp

@@ -1,6 +1,6 @@
 // What /registerService adds to the registration POCO makes, which leaves a service
 // that stays down after a crash and may start before WMI at boot.
-#include "platform/Process.h"
+#include "platform/ServiceRegistration.h"
 
 #include <Poco/Error.h>
 #include <Poco/UnicodeConverter.h>
@@ -8,6 +8,8 @@
 // clang-format off
 #include <windows.h>
 // clang-format on
+
+#include "platform/SystemLog.h"
 
 namespace quorvane {
 

@@ -2,9 +2,11 @@
 # and performance-data calls.
 list(APPEND QUORVANE_BACKEND_SOURCES
     ${QUORVANE_WMI_PROBE_SOURCES}
-    platform/windows/Process.cpp
+    platform/windows/ProcessSetup.cpp
+    platform/windows/Termination.cpp
+    platform/windows/ListeningSocket.cpp
     platform/windows/ServiceRegistration.cpp
-    platform/windows/EventLog.cpp
+    platform/windows/SystemLog.cpp
     platform/windows/Session.cpp
     platform/windows/WmiSession.cpp
     platform/windows/MemoryStatus.cpp

@@ -1,13 +1,10 @@
 // The real agent process on port 5782: memory over a long run, hostile input, shutdown under load.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <dirent.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -71,17 +68,11 @@ void requestReports(long total, int clients, Tally& tally, std::string& firstErr
 bool agentPortIsFree(double seconds = 60) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     while (std::chrono::steady_clock::now() < deadline) {
-        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(kAgentPort);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const bool listening =
-            connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-        close(fd);
-        if (!listening) {
+        const int fd = connectLoopback(kAgentPort, 5);
+        if (fd < 0) {
             return true;
         }
+        close(fd);
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
     return false;
@@ -127,52 +118,6 @@ TEST(AgentReliabilityTest, ResidentMemoryHoldsOverAHundredThousandRequests) {
 
 // ---------------------------------------------------------------------------------------------
 // Hostile input.
-
-int rawConnect(double timeoutSeconds) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        return -1;
-    }
-    timeval tv{};
-    tv.tv_sec = static_cast<time_t>(timeoutSeconds);
-    tv.tv_usec = static_cast<suseconds_t>((timeoutSeconds - static_cast<double>(tv.tv_sec)) * 1e6);
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(kAgentPort);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-void sendAll(int fd, const std::string& bytes) {
-    std::size_t sent = 0;
-    while (sent < bytes.size()) {
-        const ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) {
-            return;  // the server may close on us at any point: that is allowed
-        }
-        sent += static_cast<std::size_t>(n);
-    }
-}
-
-// Reads until the server closes, a time-out or 1 MB.
-std::string readAll(int fd) {
-    std::string received;
-    char buffer[4096];
-    while (received.size() < (1u << 20)) {
-        const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0) {
-            break;
-        }
-        received.append(buffer, static_cast<std::size_t>(n));
-    }
-    return received;
-}
 
 const std::string kValid = "GET /getdata HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
 
@@ -275,7 +220,7 @@ Hostile makeHostile(int index, std::mt19937& random) {
 
 // Sends one hostile exchange; true when the agent answered with something (for the tally).
 bool runHostile(const Hostile& hostile) {
-    const int fd = rawConnect(5.0);
+    const int fd = connectLoopback(kAgentPort, 5.0);
     if (fd < 0) {
         return false;
     }
@@ -290,7 +235,11 @@ bool runHostile(const Hostile& hostile) {
                 sendAll(fd, hostile.bytes);
             }
             shutdown(fd, SHUT_WR);
-            answered = !readAll(fd).empty();
+            {
+                std::string received;
+                receiveAll(fd, received, 1u << 20);
+                answered = !received.empty();
+            }
             break;
         case Ending::closeAtOnce:
             sendAll(fd, hostile.bytes);
@@ -368,23 +317,15 @@ TEST(AgentReliabilityTest, HostileInputNeverBringsTheAgentDown) {
 // Connections that send nothing, from `sources` 127.0.2.1... (`perSource` each); non-blocking,
 // so that those the backlog holds back are completed by the system meanwhile.
 std::vector<int> silentConnections(int sources, int perSource) {
-    std::vector<int> connections;
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(kAgentPort);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::vector<std::string> addresses;
     for (int s = 1; s <= sources; ++s) {
-        for (int i = 0; i < perSource; ++i) {
-            const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-            sockaddr_in from{};
-            from.sin_family = AF_INET;
-            inet_pton(AF_INET, ("127.0.2." + std::to_string(s)).c_str(), &from.sin_addr);
-            if (fd >= 0 && bind(fd, reinterpret_cast<const sockaddr*>(&from), sizeof from) == 0) {
-                connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to);
-                connections.push_back(fd);
-            } else if (fd >= 0) {
-                close(fd);
-            }
+        addresses.push_back("127.0.2." + std::to_string(s));
+    }
+    std::vector<int> connections;
+    for (const auto& from : crowdAddresses(addresses, perSource)) {
+        const int fd = startLoopbackConnection(kAgentPort, from);
+        if (fd >= 0) {
+            connections.push_back(fd);
         }
     }
     return connections;
@@ -470,7 +411,7 @@ TEST(AgentReliabilityTest, AtALowDescriptorLimitTheStationIsServedWithoutASpin) 
         close(fd);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    const int probe = rawConnect(10.0);
+    const int probe = connectLoopback(kAgentPort, 10.0);
     ASSERT_GE(probe, 0);
     const auto connected = std::chrono::steady_clock::now();
     char byte = 0;

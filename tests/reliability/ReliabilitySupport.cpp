@@ -109,20 +109,6 @@ std::string xmlError(const std::string& document) {
     return std::string();
 }
 
-void Tally::add(Outcome outcome) {
-    switch (outcome) {
-        case Outcome::ok:
-            ++ok;
-            break;
-        case Outcome::drop:
-            ++drops;
-            break;
-        case Outcome::error:
-            ++errors;
-            break;
-    }
-}
-
 InProcessServer::InProcessServer(SystemSnapshot& snapshot, Poco::Timespan connectionTimeout,
                                  FrontDoorLimits limits) {
     Poco::Net::HTTPServerParams::Ptr params = new Poco::Net::HTTPServerParams;

@@ -2,6 +2,7 @@
 // check, the server pieces assembled in-process, and process figures from /proc.
 #pragma once
 
+#include "support/RawSocket.h"
 #include "support/SampleSnapshot.h"
 #include "support/SlowCrowd.h"
 
@@ -22,11 +23,6 @@
 
 namespace quorvane::test {
 
-// ok: a 200 response with a complete report, then the server closed the connection.
-// drop: the connection was accepted and then closed or reset before a single byte came back
-// (what the server does with a connection it cannot queue). error: anything else.
-enum class Outcome { ok, drop, error };
-
 struct Fetched {
     Outcome outcome = Outcome::error;
     std::string body;
@@ -34,21 +30,14 @@ struct Fetched {
 };
 
 // One GET on a new connection to 127.0.0.1:port, every wait bounded by `timeoutSeconds`, from
-// the local address `source` (any of 127.0.0.0/8) when one is given.
+// the local address `source` (any of 127.0.0.0/8) when one is given; ok only with a complete
+// report.
 Fetched fetchReport(Poco::UInt16 port, const std::string& target = "/getdata",
                     double timeoutSeconds = 10, const std::string& source = std::string());
 
 // Empty when `document` is well-formed XML for expat (through Poco's SAX parser), else the
 // parser's message.
 std::string xmlError(const std::string& document);
-
-struct Tally {
-    std::atomic<long> ok{0};
-    std::atomic<long> drops{0};
-    std::atomic<long> errors{0};
-    void add(Outcome outcome);
-    long total() const { return ok + drops + errors; }
-};
 
 // The agent's server pieces on an ephemeral 127.0.0.1 port, over the link-time fakes, with the
 // agent's limits (2 threads, 10 queued, 60 s connection time-out, the front door's defaults).

@@ -1,6 +1,7 @@
 # Load, soak, bad-input, well-formedness and shutdown tests.
 add_library(quorvane_reliability_support STATIC
-    reliability/ReliabilitySupport.cpp support/SampleSnapshot.cpp support/SlowCrowd.cpp)
+    reliability/ReliabilitySupport.cpp support/SampleSnapshot.cpp support/SlowCrowd.cpp
+    support/RawSocket.cpp)
 target_link_libraries(quorvane_reliability_support PUBLIC
     quorvane_core quorvane_test_fakes Poco::Net Poco::XML)
 

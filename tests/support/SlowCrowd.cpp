@@ -1,12 +1,10 @@
 #include "SlowCrowd.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include "RawSocket.h"
 
 namespace quorvane::test {
 
@@ -28,30 +26,17 @@ void SlowCrowd::run(std::uint16_t port, std::vector<std::string> sources, int pe
         std::chrono::steady_clock::time_point again;  // when to connect again after a close
     };
     std::vector<Slot> slots;
-    for (const auto& source : sources) {
-        for (int i = 0; i < perSource; ++i) {
-            Slot slot;
-            slot.from.sin_family = AF_INET;
-            inet_pton(AF_INET, source.c_str(), &slot.from.sin_addr);
-            slots.push_back(slot);
-        }
+    for (const auto& from : crowdAddresses(sources, perSource)) {
+        Slot slot;
+        slot.from = from;
+        slots.push_back(slot);
     }
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     const std::string head = "GET /getdata HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Pad: ";
     // Not blocking: a connection whose handshake the full backlog drops is retried by the
     // system while the others go on.
-    auto connectSlot = [&to](Slot& slot) {
-        slot.fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    auto connectSlot = [port](Slot& slot) {
+        slot.fd = startLoopbackConnection(port, slot.from);
         slot.sent = 0;
-        if (bind(slot.fd, reinterpret_cast<const sockaddr*>(&slot.from), sizeof slot.from) != 0 ||
-            (connect(slot.fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0 &&
-             errno != EINPROGRESS)) {
-            close(slot.fd);
-            slot.fd = -1;
-        }
     };
     auto nextByte = std::chrono::steady_clock::now();
     while (!stop_) {

@@ -1,7 +1,6 @@
 // The agent's messages in the Application event log when it runs as a service, and the event
 // source that gives them their texts.
-// First: it brings in winsock2.h, which must come before windows.h.
-#include "platform/Process.h"
+#include "platform/SystemLog.h"
 
 #include <Poco/AutoPtr.h>
 #include <Poco/Error.h>
