@@ -7,9 +7,10 @@
 
 namespace quorvane {
 
-// The white space of the C locale, whatever the process locale is.
-inline bool isSpace(char c) {
-    return c == ' ' || (c >= '\t' && c <= '\r');
+// The white space of the C locale, whatever the process locale is, in UTF-8 bytes or UTF-16 units.
+template <typename Char>
+constexpr bool isSpace(Char c) {
+    return c == Char(' ') || (c >= Char('\t') && c <= Char('\r'));
 }
 
 // Calls fn(line) for every line, without its line end; a last line without one counts too.

@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include "snapshot/TextScan.h"
+
 namespace quorvane {
 
 void readTextProperty(WmiObject& object, const char16_t* propertyName, TextField& field) {
@@ -31,18 +33,10 @@ void readUInt64Property(WmiObject& object, const char16_t* propertyName, std::ui
     value = parseUInt64Text(buffer.data(), length);
 }
 
-namespace {
-
-// The white space of the C locale; the process locale must not change how counters parse.
-bool isSpace(char16_t unit) {
-    return unit == u' ' || (unit >= u'\t' && unit <= u'\r');
-}
-
-}  // namespace
-
 std::uint64_t parseUInt64Text(const char16_t* text, std::size_t length) {
     constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
     std::size_t i = 0;
+    // The process locale must not change how counters parse.
     while (i < length && isSpace(text[i])) {
         ++i;
     }
