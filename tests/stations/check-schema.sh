@@ -8,6 +8,10 @@ cd "$(dirname "$0")/../.." || exit 1
 schema=stations/quorvane-report.xsd
 golden=tests/golden/populated_report.xml
 . tests/support/checks.sh
+if ! command -v xmllint >/dev/null; then
+    echo "xmllint is missing: install libxml2-utils (scripts/test.sh does)" >&2
+    exit 1
+fi
 
 validate() { xmllint --noout --schema "$schema" "$1" 2>&1; }
 
